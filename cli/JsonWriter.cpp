@@ -1,0 +1,311 @@
+#include "cli/JsonWriter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <ostream>
+#include <stdexcept>
+
+namespace kelvane {
+
+namespace {
+
+// An array stays on one line if it holds no containers, at most this many
+// elements and at most this much text: wide enough for an event record,
+// narrow enough that a line stays readable.
+constexpr size_t kInlineCount = 8;
+constexpr size_t kInlineChars = 60;
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+bool IsContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+// Length of the well-formed UTF-8 sequence starting at text[i], or 0.
+// Overlong forms, surrogates and values above U+10FFFF are not well formed.
+size_t Utf8Length(std::string_view text, size_t i)
+{
+    auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = at(i);
+    size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    if (at(i + 1) < low || at(i + 1) > high) return 0;
+    for (size_t k = 2; k < length; ++k) {
+        if (!IsContinuation(at(i + k))) return 0;
+    }
+    return length;
+}
+
+template <typename T>
+std::string IntegerText(T value)
+{
+    char buf[24];
+    auto result = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, result.ptr);
+}
+
+}  // namespace
+
+JsonWriter::JsonWriter(std::ostream& out, Style style) : out_(out), style_(style) {}
+
+JsonWriter::~JsonWriter()
+{
+    out_.flush();
+}
+
+std::string JsonWriter::Escape(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string result;
+    result.reserve(text.size() + 2);
+    result += '"';
+    for (size_t i = 0; i < text.size();) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            switch (byte) {
+            case '"':
+                result += "\\\"";
+                break;
+            case '\\':
+                result += "\\\\";
+                break;
+            case '\b':
+                result += "\\b";
+                break;
+            case '\f':
+                result += "\\f";
+                break;
+            case '\n':
+                result += "\\n";
+                break;
+            case '\r':
+                result += "\\r";
+                break;
+            case '\t':
+                result += "\\t";
+                break;
+            default:
+                if (byte < 0x20) {
+                    result += "\\u00";
+                    result += kHex[byte >> 4];
+                    result += kHex[byte & 0xF];
+                } else {
+                    result += static_cast<char>(byte);
+                }
+            }
+            ++i;
+            continue;
+        }
+        size_t length = Utf8Length(text, i);
+        if (length == 0) {
+            result += kReplacement;
+            ++i;
+        } else {
+            result.append(text.substr(i, length));
+            i += length;
+        }
+    }
+    result += '"';
+    return result;
+}
+
+std::string JsonWriter::FormatDouble(double value)
+{
+    if (!std::isfinite(value)) return "null";
+    char buf[64];
+    auto result = std::to_chars(buf, buf + sizeof buf, value);
+    std::string text(buf, result.ptr);
+    // Keep a whole-valued double recognisable as one ("2.0", not "2").
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    return text;
+}
+
+JsonWriter& JsonWriter::BeginObject()
+{
+    Begin(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::EndObject()
+{
+    End(true);
+    return *this;
+}
+
+JsonWriter& JsonWriter::BeginArray()
+{
+    Begin(false);
+    return *this;
+}
+
+JsonWriter& JsonWriter::EndArray()
+{
+    End(false);
+    return *this;
+}
+
+JsonWriter& JsonWriter::Key(std::string_view key)
+{
+    if (stack_.empty() || !stack_.back().object) throw std::logic_error("JsonWriter: a key outside an object");
+    Frame& frame = stack_.back();
+    if (frame.keyPending) throw std::logic_error("JsonWriter: two keys in a row");
+    if (frame.count > 0) Put(",");
+    if (style_ == Style::Indented) NewLine(stack_.size());
+    Put(Escape(key));
+    Put(style_ == Style::Indented ? ": " : ":");
+    frame.keyPending = true;
+    ++frame.count;
+    return *this;
+}
+
+JsonWriter& JsonWriter::String(std::string_view value)
+{
+    Scalar(Escape(value));
+    return *this;
+}
+
+JsonWriter& JsonWriter::Int(int64_t value)
+{
+    Scalar(IntegerText(value));
+    return *this;
+}
+
+JsonWriter& JsonWriter::UInt(uint64_t value)
+{
+    Scalar(IntegerText(value));
+    return *this;
+}
+
+JsonWriter& JsonWriter::Double(double value)
+{
+    Scalar(FormatDouble(value));
+    return *this;
+}
+
+JsonWriter& JsonWriter::Bool(bool value)
+{
+    Scalar(value ? "true" : "false");
+    return *this;
+}
+
+JsonWriter& JsonWriter::Null()
+{
+    Scalar("null");
+    return *this;
+}
+
+void JsonWriter::BeforeValue()
+{
+    if (stack_.empty()) return;
+    Frame& frame = stack_.back();
+    if (frame.object) {
+        if (!frame.keyPending) throw std::logic_error("JsonWriter: a value in an object needs a key");
+        frame.keyPending = false;
+        return;
+    }
+    if (frame.holding) ReleaseHeld(frame);
+    if (frame.count > 0) Put(",");
+    if (style_ == Style::Indented) NewLine(stack_.size());
+    ++frame.count;
+}
+
+void JsonWriter::Scalar(std::string text)
+{
+    if (!stack_.empty()) {
+        Frame& frame = stack_.back();
+        if (frame.holding && frame.held.size() < kInlineCount && frame.heldChars + text.size() <= kInlineChars) {
+            frame.heldChars += text.size();
+            frame.held.push_back(std::move(text));
+            ++frame.count;
+            return;
+        }
+    }
+    BeforeValue();
+    Put(text);
+    AfterValue();
+}
+
+void JsonWriter::AfterValue()
+{
+    if (!stack_.empty()) return;
+    ++roots_;
+    Put("\n");
+}
+
+void JsonWriter::ReleaseHeld(Frame& frame)
+{
+    for (size_t i = 0; i < frame.held.size(); ++i) {
+        if (i > 0) Put(",");
+        NewLine(stack_.size());
+        Put(frame.held[i]);
+    }
+    frame.holding = false;
+    frame.held.clear();
+    frame.heldChars = 0;
+}
+
+void JsonWriter::Begin(bool object)
+{
+    BeforeValue();
+    Put(object ? "{" : "[");
+    Frame frame;
+    frame.object = object;
+    frame.holding = !object && style_ == Style::Indented;
+    stack_.push_back(std::move(frame));
+}
+
+void JsonWriter::End(bool object)
+{
+    if (stack_.empty() || stack_.back().object != object) {
+        throw std::logic_error(object ? "JsonWriter: EndObject without an open object"
+                                      : "JsonWriter: EndArray without an open array");
+    }
+    Frame& frame = stack_.back();
+    if (frame.keyPending) throw std::logic_error("JsonWriter: a key without a value");
+    if (frame.holding) {
+        for (size_t i = 0; i < frame.held.size(); ++i) {
+            if (i > 0) Put(", ");
+            Put(frame.held[i]);
+        }
+    } else if (frame.count > 0 && style_ == Style::Indented) {
+        NewLine(stack_.size() - 1);
+    }
+    Put(object ? "}" : "]");
+    stack_.pop_back();
+    AfterValue();
+}
+
+void JsonWriter::NewLine(size_t depth)
+{
+    static constexpr std::string_view kSpaces = "\n                                ";
+    Put(kSpaces.substr(0, 1));
+    for (size_t left = depth * 2; left > 0;) {
+        size_t n = std::min(left, kSpaces.size() - 1);
+        Put(kSpaces.substr(1, n));
+        left -= n;
+    }
+}
+
+void JsonWriter::Put(std::string_view text)
+{
+    out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+}  // namespace kelvane

@@ -1,0 +1,64 @@
+#include "Report.h"
+
+#include "cli/JsonWriter.h"
+#include "document/CQuillon3Doc.h"
+
+#include <ostream>
+
+namespace kelvane {
+
+double DurationSeconds(const CQuillon3Doc& doc)
+{
+    return static_cast<double>(doc.dataEnd - doc.dataStart) / 4.0 / doc.sampleRate;
+}
+
+static void WriteLayout(JsonWriter& j, const CQuillon3Doc& doc)
+{
+    j.Key("sampleRate").Int(doc.sampleRate);
+    j.Key("bitsPerSample").Int(doc.bitsPerSample);
+    j.Key("dataStart").Int(doc.dataStart);
+    j.Key("dataEnd").Int(doc.dataEnd);
+    j.Key("dataAlign").Int(doc.dataAlign);
+}
+
+void WriteInfoJson(std::ostream& out, const CQuillon3Doc& doc)
+{
+    JsonWriter j(out);
+    j.BeginObject();
+    j.Key("sourceKind").Int(doc.sourceKind);
+    WriteLayout(j, doc);
+    j.Key("trailerBytes").Int(doc.trailerBytes);
+    j.Key("durationSeconds").Double(DurationSeconds(doc));
+    j.Key("tags").BeginObject();
+    j.Key("title").String(doc.inputTags.title);
+    j.Key("artist").String(doc.inputTags.artist);
+    j.Key("album").String(doc.inputTags.album);
+    j.Key("genre").String(doc.inputTags.genre);
+    j.Key("track").String(doc.inputTrackNumber);
+    j.EndObject();
+    j.EndObject();
+}
+
+void WriteEventsJson(std::ostream& out, const CQuillon3Doc& doc)
+{
+    JsonWriter j(out);
+    j.BeginObject();
+    WriteLayout(j, doc);
+    j.Key("status").Int(doc.status);
+    j.Key("events").BeginArray();
+    for (int32_t i = 1; i + 1 < doc.events.Size(); ++i) {
+        const EventRecord& e = doc.events[i];
+        j.BeginArray().Int(e.pass).Int(e.reserved).Int(e.pos).Int(e.width).Int(e.mag).EndArray();
+    }
+    j.EndArray();
+    j.Key("tracks").BeginArray();
+    for (int32_t i = 1; i < doc.tracks.Size(); ++i)
+        j.BeginArray().Int(doc.tracks[i].start).Int(doc.tracks[i].end).EndArray();
+    j.EndArray();
+    j.Key("blockLevel").BeginArray();
+    for (int32_t v : doc.blockLevel) j.Int(v);
+    j.EndArray();
+    j.EndObject();
+}
+
+}  // namespace kelvane

@@ -1,0 +1,74 @@
+#include "CBlockStatistics.h"
+
+#include "document/CQuillon3Doc.h"
+
+#include <cstdlib>
+
+namespace kelvane {
+
+// The sign is followed with a hysteresis of +-20 so that noise around zero
+// does not count as a change. The first value outside the dead zone only
+// establishes the sign; it is not a change. The value that makes a change
+// already belongs to the new half-wave.
+inline void CBlockStatistics::Channel::Add(int32_t v)
+{
+    if (v < minimum) minimum = v;
+    if (v > maximum) maximum = v;
+    if (v > 20) {
+        if (sign < 0) ++changes;
+        sign = 1;
+    } else if (v < -20) {
+        if (sign > 0) ++changes;
+        sign = -1;
+    }
+    if (changes == 0) firstSum += v;
+    else if (changes == 1) secondSum += v;
+}
+
+void CBlockStatistics::Complete()
+{
+    if (block_ < 0) return;
+    const auto b = static_cast<size_t>(block_);
+    if (b < level_.size()) {
+        const int32_t partial = std::abs(left_.firstSum) + std::abs(left_.secondSum) + std::abs(right_.firstSum) +
+                                std::abs(right_.secondSum);
+        level_[b] += sum_ - partial;
+        envelope_[b] = {static_cast<int8_t>(left_.minimum / 256), static_cast<int8_t>(left_.maximum / 256),
+                        static_cast<int8_t>(right_.minimum / 256), static_cast<int8_t>(right_.maximum / 256)};
+    }
+    block_ = -1;
+    sum_ = 0;
+    left_ = {};
+    right_ = {};
+}
+
+void CBlockStatistics::Add(int32_t pos, const int16_t* frames, int32_t frameCount)
+{
+    for (int32_t i = 0; i < frameCount;) {
+        const int64_t p = static_cast<int64_t>(pos) + 4 * static_cast<int64_t>(i);
+        const int64_t block = p / kBlockBytes;
+        if (block != block_) {
+            Complete();
+            block_ = block;
+        }
+        // Frames up to the end of this block, in one tight loop.
+        const int64_t blockEndPos = (block + 1) * kBlockBytes;
+        int64_t n = (blockEndPos - p + 3) / 4;
+        if (n > frameCount - i) n = frameCount - i;
+        const int16_t* f = frames + 2 * static_cast<int64_t>(i);
+        int32_t sum = 0;
+        for (int64_t k = 0; k < n; ++k) {
+            const int32_t l = f[2 * k], r = f[2 * k + 1];
+            sum += std::abs(l) + std::abs(r);
+            left_.Add(l);
+            right_.Add(r);
+        }
+        sum_ += sum;
+        i += static_cast<int32_t>(n);
+        if (p + 4 * n >= blockEndPos) Complete();
+    }
+}
+
+void CBlockStatistics::Finish() { Complete(); }
+
+}  // namespace kelvane

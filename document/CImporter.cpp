@@ -1,0 +1,300 @@
+#include "CImporter.h"
+
+#include "document/CApeDecoder.h"
+#include "document/CFlacImport.h"
+#include "document/CQuillon3Doc.h"
+#include "document/Interaction.h"
+#include "document/WavHeader.h"
+#include "settings/SettingsStore.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <sys/statvfs.h>
+#include <system_error>
+#include <vector>
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+std::string ReplaceTail(const std::string& path, size_t n, const std::string& suffix)
+{
+    const size_t slash = path.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t nameLen = path.size() - nameStart;
+    return path.substr(0, nameStart + (nameLen > n ? nameLen - n : 0)) + suffix;
+}
+
+std::string PathTail(const std::string& path, size_t n)
+{
+    std::string tail = path.size() > n ? path.substr(path.size() - n) : path;
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail;
+}
+
+static int64_t StatvfsFreeSpace(const std::string& folder)
+{
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) return -1;
+    return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+}
+
+CImporter::CImporter(CQuillon3Doc& doc) : doc_(doc), freeSpace_(StatvfsFreeSpace) {}
+
+OpResult CImporter::Refuse(FailKind kind, const std::string& text)
+{
+    doc_.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, kind == FailKind::BadInput ? MbIcon::Warning : MbIcon::Error);
+    doc_.sourceFile.Close();
+    doc_.monoFile.Close();
+    return OpResult::Fail(kind, text);
+}
+
+std::string CImporter::WorkingFilePath(const std::string& sourcePath, int tempMode, const std::string& tempPath)
+{
+    const fs::path src(sourcePath);
+    const std::string name = ReplaceTail(src.filename().string(), 4, "~.wav");
+    fs::path folder;
+    if (tempMode == settings::kTempModeSameFolder) {
+        folder = src.parent_path();
+    } else if (tempMode == settings::kTempModeUser && !tempPath.empty()) {
+        folder = fs::path(tempPath);
+    } else {
+        std::error_code ec;
+        folder = fs::temp_directory_path(ec);
+        if (ec) folder = "/tmp";
+    }
+    return (folder / name).string();
+}
+
+OpResult CImporter::Import(const std::string& path)
+{
+    doc_.originalPath.clear();
+    doc_.userPath = path;
+    {
+        std::error_code ec;
+        const auto st = fs::status(path, ec);
+        if (ec || !fs::exists(st)) return Refuse(FailKind::BadInput, "The file \"" + path + "\" cannot be found.");
+        if (fs::is_directory(st)) return Refuse(FailKind::BadInput, "\"" + path + "\" is a folder, not an audio file.");
+    }
+
+    const bool isWav = PathTail(path, 4) == ".wav";
+    const bool isApe = PathTail(path, 4) == ".ape";
+    const bool isFlac = PathTail(path, 5) == ".flac";
+
+    if (isWav && doc_.sourceKind != kSourceMerged) {
+        if (OpResult r = ImportMono(); !r.Ok()) return r;
+    }
+    if (doc_.sourceKind != kSourceMono && doc_.sourceKind != kSourceMerged) {
+        if (isApe) {
+            if (OpResult r = ImportApe(path); !r.Ok()) return r;
+        } else if (isFlac) {
+            const std::string tmp = ReplaceTail(path, 5, ".tmp");
+            doc_.sourcePath = tmp;
+            if (OpResult r = DecodeFlacToWav(doc_, path, tmp); !r.Ok()) {
+                doc_.sourcePath.clear();
+                return r;
+            }
+            doc_.sourceKind = kSourceFlac;
+            doc_.originalPath = path;
+            if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Read))
+                return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+        } else {
+            doc_.sourcePath = path;
+            if (!doc_.sourceFile.Open(path, CWaveFile::Mode::Read)) {
+                // Silent in the original design; a batch run needs the reason.
+                return Refuse(FailKind::BadInput, doc_.sourceFile.LastError());
+            }
+        }
+    }
+
+    if (OpResult r = ReadHeader(); !r.Ok()) return r;
+    doc_.title = doc_.originalPath.empty() ? path : doc_.originalPath;
+    return CreateWorkingFile();
+}
+
+OpResult CImporter::ImportMono()
+{
+    const std::string& path = doc_.userPath;
+    if (!doc_.monoFile.Open(path, CWaveFile::Mode::Read)) return OpResult::Success();
+    MonoLayout mono;
+    if (!ReadMonoHeader(doc_.monoFile, mono)) {
+        doc_.monoFile.Close();
+        return OpResult::Success();
+    }
+    if (mono.repairedZeroSize) doc_.Ui().MessageBox(kMsgRepair, kAppCaption, MbButtons::Ok, MbIcon::Information);
+    const int64_t stereoBytes = 2 * mono.dataSize;
+    if (stereoBytes + 44 > kMaxBytes16) return Refuse(FailKind::BadInput, kMsgTooLong);
+
+    doc_.sourceKind = kSourceMono;
+    doc_.NotifyReset();
+    doc_.originalPath = path;
+    doc_.monoDataStart = mono.dataStart;
+    const std::string tmp = ReplaceTail(path, 4, ".tmp");
+    doc_.sourcePath = tmp;
+    if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Create)) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+    uint8_t header[44];
+    MakeWavHeader(header, mono.sampleRate, 16, 2, static_cast<uint32_t>(stereoBytes));
+    bool ok = doc_.sourceFile.SetLength(stereoBytes + 44) && doc_.sourceFile.SeekRaw(0) == 0 &&
+              doc_.sourceFile.WriteRaw(header, 44);
+    // The first 1024 frames are widened here; the load pass does the rest.
+    int16_t in[1024] = {};
+    int16_t out[2048];
+    doc_.monoFile.SeekRaw(mono.dataStart);
+    const int64_t want = std::min<int64_t>(2048, mono.dataSize);
+    const int64_t got = doc_.monoFile.ReadRaw(in, want);
+    if (got < 0) ok = false;
+    const int64_t frames = std::max<int64_t>(got, 0) / 2;
+    for (int64_t i = 0; i < frames; ++i) out[2 * i] = out[2 * i + 1] = in[i];
+    ok = ok && doc_.sourceFile.WriteRaw(out, frames * 4);
+    if (!ok) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+    return OpResult::Success();
+}
+
+OpResult CImporter::ImportApe(const std::string& path)
+{
+    int errorCode = 0;
+    std::unique_ptr<CApeDecoder> decoder = CApeDecoder::Open(path, errorCode);
+    if (!decoder) {
+        char text[96];
+        std::snprintf(text, sizeof text, "Error opening APE file. (error code %d)\r\n\r\n", errorCode);
+        return Refuse(FailKind::BadInput, text);
+    }
+    const int rate = decoder->SampleRate();
+    const int bits = decoder->BitsPerSample();
+    const bool rateOk = rate == 44100 || rate == 48000 || rate == 88200 || rate == 96000;
+    if (decoder->Channels() != 2 || !rateOk || (bits != 16 && bits != 24)) return Refuse(FailKind::BadInput, kMsgBadFormat);
+    const int64_t dataBytes = decoder->WavDataBytes();
+    if (dataBytes + 44 > (bits == 24 ? kMaxBytes24 : kMaxBytes16)) return Refuse(FailKind::BadInput, kMsgTooLong);
+
+    doc_.sourceKind = kSourceApe;
+    doc_.originalPath = path;
+    const std::string tmp = ReplaceTail(path, 4, ".tmp");
+    doc_.sourcePath = tmp;
+    if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Create)) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+    uint8_t header[44];
+    MakeWavHeader(header, rate, bits, 2, static_cast<uint32_t>(dataBytes));
+    if (!doc_.sourceFile.SetLength(dataBytes + 44) || doc_.sourceFile.SeekRaw(0) != 0 ||
+        !doc_.sourceFile.WriteRaw(header, 44))
+        return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+    doc_.inputTags.album = decoder->Tag("Album");
+    doc_.inputTags.artist = decoder->Tag("Artist");
+    doc_.inputTags.title = decoder->Tag("Title");
+    doc_.inputTags.genre = decoder->Tag("Genre");
+    doc_.inputTrackNumber = decoder->Tag("Track");
+    doc_.sampleRate = rate;
+    doc_.bitsPerSample = bits;
+    doc_.apeDecoder = std::move(decoder);
+    return OpResult::Success();
+}
+
+OpResult CImporter::ReadHeader()
+{
+    doc_.sampleRate = 44100;
+    doc_.bitsPerSample = 16;
+    WavLayout layout;
+    const HeaderStatus hs = ReadWavHeader(doc_.sourceFile, layout);
+    if (hs != HeaderStatus::Ok) return Refuse(FailKind::BadInput, HeaderStatusText(hs, layout));
+    if (layout.repairedZeroSize) doc_.Ui().MessageBox(kMsgRepair, kAppCaption, MbButtons::Ok, MbIcon::Information);
+
+    const int64_t length = layout.fileLength;
+    const int64_t limit = layout.bitsPerSample == 24 ? kMaxBytes24 : kMaxBytes16;
+    // The size limits come after the disk check in the order of events, but
+    // the layout fields below are 32-bit: a file past the limits must never
+    // reach them.
+    if (length >= (int64_t{1} << 32) || length > limit) {
+        tooLong_ = true;
+    }
+    doc_.sampleRate = layout.sampleRate;
+    doc_.bitsPerSample = layout.bitsPerSample;
+    doc_.sourceFile.SetBitsPerSample(layout.bitsPerSample);
+    doc_.workingFile.SetBitsPerSample(layout.bitsPerSample);
+    if (!tooLong_) {
+        doc_.dataStart = static_cast<int32_t>(layout.dataStart);
+        doc_.dataAlign = doc_.dataStart % 4;
+        doc_.trailerBytes = static_cast<int32_t>(length - layout.dataSize - layout.dataStart);
+        const int64_t end = layout.bitsPerSample == 16 ? layout.dataStart + layout.dataSize
+                                                       : layout.dataStart + layout.dataSize / 3 * 2;
+        doc_.dataEnd = static_cast<int32_t>(end);
+    }
+    sourceLength_ = length;
+    return OpResult::Success();
+}
+
+OpResult CImporter::CreateWorkingFile()
+{
+    const int tempMode = doc_.Settings().Get(settings::TempMode);
+    const std::string tempPath = doc_.Settings().Get(settings::TempPath);
+    doc_.workingPath = WorkingFilePath(doc_.sourcePath, tempMode, tempPath);
+    const std::string folder = fs::path(doc_.workingPath).parent_path().string();
+
+    int64_t freeBytes = freeSpace_ ? freeSpace_(folder.empty() ? "." : folder) : -1;
+    if (freeBytes > 0xFFFFFFFFLL) freeBytes = 0xFFFFFFFFLL;
+    int64_t usable = freeBytes - kDiskReserve;
+    if (usable < 0) usable = 0;
+    if (usable < sourceLength_) {
+        doc_.workingPath.clear();
+        return Refuse(FailKind::Environment, "Insufficient space on Drive " + (folder.empty() ? std::string(".") : folder));
+    }
+    if (tooLong_) {
+        doc_.workingPath.clear();
+        return Refuse(FailKind::BadInput, kMsgTooLong);
+    }
+    // The working copy must never be the user's file or the source itself.
+    if (doc_.workingPath == doc_.userPath || doc_.workingPath == doc_.sourcePath) {
+        doc_.workingPath.clear();
+        return Refuse(FailKind::Internal, "The working file would overwrite the input file.");
+    }
+    if (!doc_.workingFile.Open(doc_.workingPath, CWaveFile::Mode::Create)) {
+        std::string text = doc_.workingFile.LastError();
+        doc_.workingPath.clear();
+        return Refuse(FailKind::Environment, text);
+    }
+    doc_.workingFile.SetBitsPerSample(doc_.bitsPerSample);
+
+    const std::string sourceFolder = fs::path(doc_.userPath).parent_path().string();
+    doc_.Settings().Set(settings::PathName, sourceFolder);
+    SetUpDocument();
+    return OpResult::Success();
+}
+
+void ScaleTable(int rate, std::vector<int32_t>& steps, std::vector<int32_t>& coarse)
+{
+    static const int32_t k44[] = {0, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 4410, 8820, 22050, 44100, 88200,
+                                  220500, 441000, 882000, 2646000, 5292000, 13230000};
+    static const int32_t k48[] = {0, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 4800, 9600, 24000, 48000, 96000,
+                                  240000, 480000, 960000, 2880000, 5760000, 14400000};
+    static const int32_t k88[] = {0, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 8820, 17640, 44100, 88200,
+                                  176400, 441000, 882000, 1764000, 5292000, 10584000};
+    static const int32_t k96[] = {0, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 9600, 19200, 48000, 96000,
+                                  192000, 480000, 960000, 1920000, 5760000, 11520000};
+    static const int32_t c44[] = {0, 4410, 8820, 22050, 44100, 88200, 220500, 441000};
+    static const int32_t c48[] = {0, 4800, 9600, 24000, 48000, 96000, 240000, 480000};
+    static const int32_t c88[] = {0, 8820, 17640, 44100, 88200, 176400, 441000, 882000};
+    static const int32_t c96[] = {0, 9600, 19200, 48000, 96000, 192000, 480000, 960000};
+    const int32_t* t = rate == 48000 ? k48 : rate == 88200 ? k88 : rate == 96000 ? k96 : k44;
+    const int32_t* c = rate == 48000 ? c48 : rate == 88200 ? c88 : rate == 96000 ? c96 : c44;
+    steps.assign(t, t + 21);
+    coarse.assign(c, c + 8);
+}
+
+void CImporter::SetUpDocument()
+{
+    CQuillon3Doc& d = doc_;
+    d.segmentBytes = kSegmentBytes;
+    d.halfSegment = kHalfSegment;
+    const int64_t span = static_cast<int64_t>(d.dataEnd) + d.trailerBytes;
+    d.blockLevel.assign(static_cast<size_t>(span / kBlockBytes + 1), 0);
+    d.blockEnvelope.assign(static_cast<size_t>(span / kBlockBytes + 1), {0, 0, 0, 0});
+    d.segmentCorrections.assign(static_cast<size_t>(span / kSegmentBytes + 1), 0);
+    d.scanFirst = d.dataStart + kScanMargin;
+    d.scanLast = d.dataEnd - kScanMargin;
+    d.sourceFile.SetDataBase(d.dataStart);
+    d.workingFile.SetDataBase(d.dataStart);
+    d.overviewStep = d.sampleRate <= 48000 ? 512 : 1024;
+    d.rateUnit = d.sampleRate <= 48000 ? 200 : 400;
+    ScaleTable(d.sampleRate, d.scaleSteps, d.coarseScaleSteps);
+}
+
+}  // namespace kelvane

@@ -1,0 +1,66 @@
+#pragma once
+// Import: turns the file the user chose into the source file (the user's WAV,
+// or a temporary WAV decoded from FLAC or APE input, or widened from mono) and
+// an empty working file, and lays out the document for the load pass. The
+// audio itself is copied by the load pass (CLoadPass), chunk by chunk.
+
+#include "document/ImportResult.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+class CQuillon3Doc;
+
+inline constexpr const char* kMsgNotSupported = "The file type is not supported";
+inline constexpr const char* kMsgRepair = "The file header is corrupt. The program will perform an emergency repair.";
+inline constexpr const char* kMsgTooLong =
+    "The file is too long. Files longer than 2GB (3GB if 24-bit) cannot be processed";
+inline constexpr int64_t kDiskReserve = 10000000;
+inline constexpr int64_t kMaxBytes16 = 0x7FFF0000;
+inline constexpr int64_t kMaxBytes24 = 0xBFFF0000;
+
+class CImporter {
+public:
+    explicit CImporter(CQuillon3Doc& doc);
+
+    // Imports `path` into the emptied document. Failures have been shown to
+    // the user; the caller empties the document after one (DeleteContents).
+    OpResult Import(const std::string& path);
+
+    // Free bytes in a folder; replaceable so tests can simulate a full disk.
+    using FreeSpaceQuery = std::function<int64_t(const std::string& folder)>;
+    void SetFreeSpaceQuery(FreeSpaceQuery query) { freeSpace_ = std::move(query); }
+
+    // The folder and name of the working file for a source file.
+    static std::string WorkingFilePath(const std::string& sourcePath, int tempMode, const std::string& tempPath);
+
+private:
+    OpResult Refuse(FailKind kind, const std::string& text);
+    OpResult ImportMono();
+    OpResult ImportApe(const std::string& path);
+    OpResult ReadHeader();
+    OpResult CreateWorkingFile();
+    void SetUpDocument();
+
+    CQuillon3Doc& doc_;
+    FreeSpaceQuery freeSpace_;
+    int64_t sourceLength_ = 0;
+    bool tooLong_ = false;
+};
+
+// "~.wav" working files, ".tmp" sources: the name with its last n characters
+// replaced by `suffix` (an empty stem when the name is shorter).
+std::string ReplaceTail(const std::string& path, size_t n, const std::string& suffix);
+
+// Lower-cased last n characters of a path.
+std::string PathTail(const std::string& path, size_t n);
+
+// The horizontal scale steps of the waveform view for a rate, and the
+// coarse ones (0 then the last seven).
+void ScaleTable(int sampleRate, std::vector<int32_t>& steps, std::vector<int32_t>& coarse);
+
+}  // namespace kelvane

@@ -1,0 +1,304 @@
+#include "CLoadPass.h"
+
+#include "document/CApeDecoder.h"
+#include "document/CBlockStatistics.h"
+#include "document/CProgressWnd.h"
+#include "document/CQuillon3Doc.h"
+#include "document/Interaction.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace kelvane {
+
+static_assert(std::endian::native == std::endian::little, "WAV samples are read in place as little-endian values");
+
+namespace {
+constexpr int32_t kOverlap = 4096;  // look-ahead units behind every chunk
+constexpr int32_t kApeBlocksPerChunk = 0x10000;
+
+// Reduces 24-bit samples in place to their upper 16 bits.
+void ReduceTo16(uint8_t* buffer, int64_t samples)
+{
+    auto* out = reinterpret_cast<int16_t*>(buffer);
+    const uint8_t* in = buffer;
+    for (int64_t i = 0; i < samples; ++i, in += 3) {
+        // Reading ahead of the write position: out[i] ends at byte 2i+1 <= 3i+1.
+        out[i] = static_cast<int16_t>(static_cast<uint16_t>(in[1] | (in[2] << 8)));
+    }
+}
+}  // namespace
+
+CLoadPass::CLoadPass(CQuillon3Doc& doc) : doc_(doc) {}
+CLoadPass::~CLoadPass() = default;
+
+bool CLoadPass::Fail(const std::string& text)
+{
+    failText_ = text;
+    doc_.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, MbIcon::Error);
+    return false;
+}
+
+void CLoadPass::ApplyInputTags()
+{
+    doc_.tracks.RemoveAll();
+    TrackRecord whole;
+    whole.start = doc_.dataStart;
+    whole.end = doc_.dataEnd;
+    if (doc_.sourceKind == kSourceApe || doc_.sourceKind == kSourceFlac) {
+        whole.title = doc_.inputTags.title;
+        whole.artist = doc_.inputTags.artist;
+        whole.album = doc_.inputTags.album;
+        whole.genre = doc_.inputTags.genre;
+    }
+    doc_.tracks.Add(whole);
+    doc_.NotifyTracksChanged();
+}
+
+bool CLoadPass::WidenMono(int64_t monoByteOffset, int64_t monoBytes, uint8_t* out, int64_t& outBytes)
+{
+    monoScratch_.resize(static_cast<size_t>(monoBytes / 2 + 1));
+    doc_.monoFile.SeekRaw(monoByteOffset);
+    const int64_t got = doc_.monoFile.ReadRaw(monoScratch_.data(), monoBytes & ~int64_t{1});
+    if (got < 0) return Fail(doc_.monoFile.LastError());
+    auto* stereo = reinterpret_cast<int16_t*>(out);
+    const int64_t samples = got / 2;
+    for (int64_t i = 0; i < samples; ++i) stereo[2 * i] = stereo[2 * i + 1] = monoScratch_[static_cast<size_t>(i)];
+    outBytes = samples * 4;
+    return true;
+}
+
+bool CLoadPass::Begin()
+{
+    ApplyInputTags();
+    const bool b24 = doc_.bitsPerSample == 24;
+    const int64_t sourceLength = doc_.sourceFile.Length();
+    if (sourceLength < 0) return Fail(doc_.sourceFile.LastError());
+    if (!doc_.workingFile.SetLength(b24 ? sourceLength / 3 * 2 : sourceLength)) return Fail(doc_.workingFile.LastError());
+
+    bufferBytes_ = b24 ? int64_t{0x60000} + 6144 : int64_t{kSegmentBytes} + kOverlap;
+    buffer_.assign(static_cast<size_t>(bufferBytes_), 0);
+    stats_ = std::make_unique<CBlockStatistics>(doc_.blockLevel, doc_.blockEnvelope);
+
+    if (doc_.sourceKind == kSourceApe && doc_.apeDecoder) {
+        auto& ape = *doc_.apeDecoder;
+        if (!ape.Seek(0)) return Fail("The APE file cannot be decoded.");
+        const int64_t blocks = ape.Decode(buffer_.data(), 2048);
+        if (blocks < 0) return Fail("The APE file cannot be decoded.");
+        doc_.sourceFile.SeekRaw(doc_.dataStart);
+        if (!doc_.sourceFile.WriteRaw(buffer_.data(), blocks * ape.BlockAlign())) return Fail(doc_.sourceFile.LastError());
+    } else if (doc_.sourceKind == kSourceMono) {
+        // Import widened the first 1024 frames; the first chunk's look-ahead
+        // needs the next 1024 in place too, exactly where they belong.
+        int64_t outBytes = 0;
+        if (!WidenMono(doc_.monoDataStart + 2048, 2048, buffer_.data(), outBytes)) return false;
+        doc_.sourceFile.SeekRaw(int64_t{doc_.dataStart} + kOverlap);
+        if (!doc_.sourceFile.WriteRaw(buffer_.data(), outBytes)) return Fail(doc_.sourceFile.LastError());
+    }
+
+    // Header, then the first 1024 frames, copied byte for byte.
+    const int64_t firstAudio = std::min<int64_t>(kOverlap, doc_.dataEnd - doc_.dataStart);
+    const int64_t headAndFirst = doc_.dataStart + (b24 ? firstAudio / 2 * 3 : firstAudio);
+    std::vector<uint8_t> head(static_cast<size_t>(headAndFirst));
+    doc_.sourceFile.SeekRaw(0);
+    const int64_t got = doc_.sourceFile.ReadRaw(head.data(), headAndFirst);
+    if (got < 0) return Fail(doc_.sourceFile.LastError());
+    doc_.workingFile.SeekRaw(0);
+    if (!doc_.workingFile.WriteRaw(head.data(), got)) return Fail(doc_.workingFile.LastError());
+
+    // These frames never pass through a chunk, but their blocks need levels
+    // like every other block.
+    uint8_t* audio = head.data() + doc_.dataStart;
+    int64_t audioBytes = std::max<int64_t>(0, got - doc_.dataStart);
+    if (b24) {
+        ReduceTo16(audio, audioBytes / 3);
+        audioBytes = audioBytes / 3 * 2;
+    }
+    std::vector<int16_t> first(static_cast<size_t>(audioBytes / 2));
+    std::memcpy(first.data(), audio, first.size() * 2);
+    stats_->Add(doc_.dataStart, first.data(), static_cast<int32_t>(audioBytes / 4));
+
+    loadPos_ = doc_.dataStart + kOverlap;
+    return true;
+}
+
+bool CLoadPass::AtEnd() const { return loadPos_ >= doc_.dataEnd - kOverlap; }
+
+bool CLoadPass::ReadChunkInput(int64_t& rawBytes)
+{
+    const bool b24 = doc_.bitsPerSample == 24;
+    const int64_t overlapRaw = b24 ? kOverlap / 2 * 3 : kOverlap;
+    CWaveFile& src = doc_.sourceFile;
+    switch (doc_.sourceKind) {
+    case kSourceApe: {
+        src.Seek(loadPos_);
+        int64_t got = src.ReadRaw(buffer_.data(), overlapRaw);
+        if (got < 0) return Fail(src.LastError());
+        auto& ape = *doc_.apeDecoder;
+        const int64_t block = (int64_t{loadPos_} - doc_.dataStart + kOverlap) / 4;
+        const int64_t want = std::min<int64_t>((int64_t{doc_.dataEnd} - loadPos_ - kOverlap) / 4, kApeBlocksPerChunk);
+        if (!ape.Seek(block)) return Fail("The APE file cannot be decoded.");
+        const int64_t blocks = ape.Decode(buffer_.data() + overlapRaw, want);
+        if (blocks < 0) return Fail("The APE file cannot be decoded.");
+        const int64_t bytes = blocks * ape.BlockAlign();
+        src.Seek(int64_t{loadPos_} + kOverlap);
+        if (!src.WriteRaw(buffer_.data() + overlapRaw, bytes)) return Fail(src.LastError());
+        rawBytes = overlapRaw + bytes;
+        return true;
+    }
+    case kSourceMono: {
+        src.Seek(loadPos_);
+        int64_t got = src.ReadRaw(buffer_.data(), kOverlap);
+        if (got < 0) return Fail(src.LastError());
+        // The mono samples of exactly the frames behind the look-ahead.
+        const int64_t stereoBytes = std::min<int64_t>(int64_t{doc_.dataEnd} - loadPos_ - kOverlap, kSegmentBytes);
+        const int64_t monoOffset = doc_.monoDataStart + (int64_t{loadPos_} + kOverlap - doc_.dataStart) / 2;
+        int64_t outBytes = 0;
+        if (!WidenMono(monoOffset, stereoBytes / 2, buffer_.data() + kOverlap, outBytes)) return false;
+        src.Seek(int64_t{loadPos_} + kOverlap);
+        if (!src.WriteRaw(buffer_.data() + kOverlap, outBytes)) return Fail(src.LastError());
+        rawBytes = kOverlap + outBytes;
+        return true;
+    }
+    default: {
+        src.Seek(loadPos_);
+        rawBytes = src.ReadRaw(buffer_.data(), bufferBytes_);
+        if (rawBytes < 0) return Fail(src.LastError());
+        return true;
+    }
+    }
+}
+
+bool CLoadPass::NextChunk(const int16_t*& values, int32_t& valueCount)
+{
+    const bool b24 = doc_.bitsPerSample == 24;
+    int64_t rawBytes = 0;
+    if (!ReadChunkInput(rawBytes)) return false;
+    // Past the end of the data the scanner sees silence, never the previous
+    // chunk's leftovers.
+    std::fill(buffer_.begin() + rawBytes, buffer_.end(), uint8_t{0});
+    doc_.workingFile.Seek(loadPos_);
+    if (!doc_.workingFile.WriteRaw(buffer_.data(), rawBytes)) return Fail(doc_.workingFile.LastError());
+
+    const int64_t samples = b24 ? bufferBytes_ / 3 : bufferBytes_ / 2;
+    if (b24) ReduceTo16(buffer_.data(), samples);
+    values = reinterpret_cast<const int16_t*>(buffer_.data());
+    valueCount = static_cast<int32_t>(samples);
+
+    // The last chunk's look-ahead holds the final frames; nothing else
+    // passes over them.
+    const bool last = int64_t{loadPos_} + kSegmentBytes >= int64_t{doc_.dataEnd} - kOverlap;
+    int64_t statsEnd = last ? doc_.dataEnd : std::min<int64_t>(int64_t{loadPos_} + kSegmentBytes, doc_.dataEnd);
+    const int64_t readUnits = b24 ? rawBytes / 3 * 2 : rawBytes;
+    statsEnd = std::min<int64_t>(statsEnd, loadPos_ + readUnits);
+    if (statsEnd > loadPos_) stats_->Add(loadPos_, values, static_cast<int32_t>((statsEnd - loadPos_) / 4));
+
+    loadPos_ += kSegmentBytes;
+    return true;
+}
+
+bool CLoadPass::Finish()
+{
+    stats_->Finish();
+    const bool b24 = doc_.bitsPerSample == 24;
+    // A recording shorter than 1024 frames has no tail beyond what Begin copied.
+    const int32_t tailPos = std::max(doc_.dataEnd - kOverlap, doc_.dataStart);
+    int64_t bytes = 0;
+    if (doc_.sourceKind == kSourceApe && doc_.apeDecoder) {
+        auto& ape = *doc_.apeDecoder;
+        const int64_t block = (int64_t{tailPos} - doc_.dataStart) / 4;
+        if (!ape.Seek(block)) return Fail("The APE file cannot be decoded.");
+        const int64_t blocks = ape.Decode(buffer_.data(), 1024);
+        if (blocks < 0) return Fail("The APE file cannot be decoded.");
+        bytes = blocks * ape.BlockAlign();
+        doc_.sourceFile.Seek(tailPos);
+        if (!doc_.sourceFile.WriteRaw(buffer_.data(), bytes)) return Fail(doc_.sourceFile.LastError());
+        doc_.apeDecoder.reset();
+    } else {
+        int64_t want = std::min<int64_t>(int64_t{doc_.trailerBytes} + kOverlap, 0x41000);
+        if (b24) want = want * 3 / 2;
+        doc_.sourceFile.Seek(tailPos);
+        bytes = doc_.sourceFile.ReadRaw(buffer_.data(), std::min<int64_t>(want, bufferBytes_));
+        if (bytes < 0) return Fail(doc_.sourceFile.LastError());
+    }
+    doc_.workingFile.Seek(tailPos);
+    if (!doc_.workingFile.WriteRaw(buffer_.data(), bytes)) return Fail(doc_.workingFile.LastError());
+    if (doc_.sourceKind == kSourceMono) doc_.monoFile.Close();
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+    return true;
+}
+
+LoadOutcome CLoadPass::Run(ILoadScanner* scanner, bool hissQuestion)
+{
+    std::unique_ptr<CProgressWnd> owned;
+    CProgressWnd* progress = doc_.progress;
+    if (!progress) {
+        owned = doc_.Ui().CreateProgress(false);
+        progress = owned.get();
+        doc_.progress = progress;
+    }
+    struct Release {
+        CQuillon3Doc& doc;
+        bool owned;
+        ~Release()
+        {
+            if (owned) doc.progress = nullptr;
+        }
+    } release{doc_, owned != nullptr};
+
+    if (!Begin()) return LoadOutcome::Failed;
+    if (progress) progress->SetRange(0, doc_.dataEnd);
+    bool scanning = scanner != nullptr;
+    bool stopped = false;
+    IInteraction& ui = doc_.Ui();
+    while (!AtEnd()) {
+        if (progress && progress->Cancelled()) {
+            if (doc_.loaded) {
+                if (scanning && ui.MessageBox("Re-Scan will be aborted.\nReally Cancel?", kAppCaption, MbButtons::YesNo,
+                                              MbIcon::Question) == MbAnswer::Yes) {
+                    scanning = false;
+                    stopped = true;
+                    doc_.scanCancelledAt = loadPos_;
+                }
+            } else if (!scanning) {
+                if (ui.MessageBox("File load will be aborted.\nReally Cancel?", kAppCaption, MbButtons::YesNo,
+                                  MbIcon::Question) == MbAnswer::Yes)
+                    return LoadOutcome::Abandoned;
+            } else {
+                const char* question = hissQuestion
+                                           ? "Do you want to continue loading the file\nwithout applying the hiss "
+                                             "filter?\n(This can take a few minutes)"
+                                           : "Do you want to continue loading the file\nwithout scanning for "
+                                             "clicks?\n(This can take a few minutes)";
+                const MbAnswer a = ui.MessageBox(question, kAppCaption, MbButtons::YesNoCancel, MbIcon::Question);
+                if (a == MbAnswer::Yes) {
+                    scanning = false;
+                    stopped = true;
+                    doc_.scanCancelledAt = loadPos_;
+                    if (progress) {
+                        progress->SetCaption("Scan cancelled. Continuing to load file...");
+                        progress->SetStageName(0, "Operation Cancelled");
+                        progress->SetStageName(1, "");
+                        progress->SetStage(0, 0);
+                    }
+                } else if (a == MbAnswer::No) {
+                    return LoadOutcome::Abandoned;
+                }
+            }
+        }
+        if (progress) progress->SetPos(loadPos_);
+        const int32_t chunkOffset = loadPos_;
+        const int16_t* values = nullptr;
+        int32_t count = 0;
+        if (!NextChunk(values, count)) return LoadOutcome::Failed;
+        if (scanning) scanner->ScanChunk(values, chunkOffset, count);
+    }
+    if (!Finish()) return LoadOutcome::Failed;
+    if (scanning) scanner->EndOfScan();
+    if (progress) progress->SetPos(doc_.dataEnd);
+    return stopped ? LoadOutcome::ScanStopped : LoadOutcome::Completed;
+}
+
+}  // namespace kelvane

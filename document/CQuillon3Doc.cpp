@@ -1,0 +1,160 @@
+#include "CQuillon3Doc.h"
+
+#include "document/CApeDecoder.h"
+#include "settings/SettingsStore.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace kelvane {
+
+CQuillon3Doc::CQuillon3Doc(ISettingsStore& settings, IInteraction& ui) : settings_(settings), ui_(ui)
+{
+    ReadScanSettings();
+    events.SetGrowStep(kEventGrowStep);
+    staging.SetGrowStep(kEventGrowStep);
+}
+
+CQuillon3Doc::~CQuillon3Doc()
+{
+    // A document that goes away without Save Modified having run must not
+    // leave its working copy behind.
+    DeleteTemporaryFiles();
+}
+
+void CQuillon3Doc::ReadScanSettings()
+{
+    source = settings_.Get(settings::Source);
+    sensitivity = settings_.Get(settings::Sensitivity);
+    splitTracks = settings_.Get(settings::SplitTracks);
+    subtractor = settings_.Get(settings::Subtractor);
+    gapless = settings_.Get(settings::Gapless);
+    mode = settings_.Get(settings::Mode);
+    agc = settings_.Get(settings::Agc);
+    discriminator = settings_.Get(settings::Discriminator);
+    minMagnitude = settings_.Get(settings::MinMagnitude);
+    corWidth = settings_.Get(settings::CorWidth);
+}
+
+void CQuillon3Doc::StoreScanSettings()
+{
+    settings_.Set(settings::Source, source);
+    settings_.Set(settings::Sensitivity, sensitivity);
+    settings_.Set(settings::SplitTracks, splitTracks);
+    settings_.Set(settings::Subtractor, subtractor);
+    settings_.Set(settings::Gapless, gapless);
+    settings_.Set(settings::Mode, mode);
+    settings_.Set(settings::Agc, agc);
+    settings_.Set(settings::Discriminator, discriminator);
+    settings_.Set(settings::MinMagnitude, minMagnitude);
+    settings_.Set(settings::CorWidth, corWidth);
+}
+
+EventRecord* CQuillon3Doc::CurrentEvent()
+{
+    if (selectedEvent == -1) return &cursorEvent;
+    if (selectedEvent > 0 && selectedEvent < events.Size()) return &events[selectedEvent];
+    return nullptr;
+}
+
+const EventRecord* CQuillon3Doc::CurrentEvent() const
+{
+    return const_cast<CQuillon3Doc*>(this)->CurrentEvent();
+}
+
+void CQuillon3Doc::ResetEventList()
+{
+    events.RemoveAll();
+    events.SetGrowStep(kEventGrowStep);
+    events.SetSize(2);  // head sentinel and the blank working record
+}
+
+int32_t CQuillon3Doc::ClickCount() const
+{
+    // Until a recording is loaded there is no track table, and the list's two
+    // sentinels are not clicks.
+    if (tracks.Empty()) return 0;
+    int32_t n = events.Size() - 2 * tracks.Size();
+    if (n < 0) n = 0;
+    const EventRecord* cur = CurrentEvent();
+    if (cur && cur->mag == event::kMagAdjusting) --n;
+    return n < 0 ? 0 : n;
+}
+
+static void RemoveQuietly(const std::string& path)
+{
+    if (path.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+}
+
+void CQuillon3Doc::DeleteTemporaryFiles()
+{
+    const bool madeSource = sourceKind == kSourceApe || sourceKind == kSourceFlac || sourceKind == kSourceMono ||
+                            sourceKind == kSourceMerged;
+    apeDecoder.reset();
+    monoFile.Close();
+    sourceFile.Close();
+    if (workingFile.IsOpen()) workingFile.SetLength(0);
+    workingFile.Close();
+    // Never remove the user's own file, whatever went wrong before.
+    if (!workingPath.empty() && workingPath != userPath) RemoveQuietly(workingPath);
+    workingPath.clear();
+    if (madeSource && !sourcePath.empty() && sourcePath != userPath) RemoveQuietly(sourcePath);
+    sourcePath.clear();
+}
+
+void CQuillon3Doc::DeleteContents()
+{
+    bitsPerSample = 16;
+    DeleteTemporaryFiles();
+    ResetEventList();
+    staging.RemoveAll();
+    staging.SetGrowStep(kEventGrowStep);
+    tracks.RemoveAll();
+    blockLevel.clear();
+    blockEnvelope.clear();
+    segmentCorrections.clear();
+    passedOnComments.clear();
+    inputTags = {};
+    inputTrackNumber.clear();
+    title.clear();
+    status = kStatusNotLoaded;
+    loaded = 0;
+    selectedEvent = 0;
+    dataStart = dataEnd = 0;
+    trailerBytes = 0;
+    dataAlign = 0;
+    scanFirst = scanLast = 0;
+    blockStart = blockEnd = 0;
+    blockFirstEvent = blockLastEvent = 0;
+    filtersApplied = 0;
+    hissApplied = 0;
+    currentTrack = 0;
+    sourceKind = kSourceWav;
+    originalPath.clear();
+    userPath.clear();
+    scanCancelledAt = 0;
+    maxPass = 1;
+    noDifferenceData = 0;
+    NotifyTracksChanged();
+    NotifyReset();
+    NotifyUpdate();
+}
+
+void CQuillon3Doc::NotifyReset()
+{
+    if (observer_) observer_->OnDocReset();
+}
+
+void CQuillon3Doc::NotifyUpdate()
+{
+    if (observer_) observer_->OnDocUpdate();
+}
+
+void CQuillon3Doc::NotifyTracksChanged()
+{
+    if (observer_) observer_->OnTracksChanged();
+}
+
+}  // namespace kelvane

@@ -1,0 +1,204 @@
+#pragma once
+// The document: the state of one recording (one side of a record or tape).
+// It owns the source and working files, the event list, the track table, the
+// per-block statistics and the processing status. The algorithms that work on
+// it (import, load pass, scanner, corrector, track finder, filters, export)
+// are classes of their own beside it; the document only holds and resets.
+//
+// Positions are signed 32-bit position units (see CWaveFile.h). Single
+// threaded: everything runs on the thread that owns the document.
+
+#include "document/CGrowList.h"
+#include "document/CWaveFile.h"
+#include "document/EventRecord.h"
+#include "document/TrackRecord.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+class CApeDecoder;
+class CProgressWnd;
+class IInteraction;
+class ISettingsStore;
+
+enum SourceKind : int32_t {
+    kSourceWav = 0,
+    kSourceApe = 1,
+    kSourceFlac = 2,
+    kSourceMerged = 3,
+    kSourceMono = 4,
+};
+
+enum Status : int32_t {
+    kStatusNotLoaded = 0,
+    kStatusNotScanned = 1,
+    kStatusScanIncomplete = 2,
+    kStatusNotCorrected = 3,
+    kStatusAborted = 4,
+    kStatusReadyToSave = 5,
+};
+
+// What the views tell the document about themselves; the core never asks a
+// widget directly.
+class IDocObserver {
+public:
+    virtual ~IDocObserver() = default;
+    virtual void OnDocReset() {}         // forget marks, clear the list window
+    virtual void OnDocUpdate() {}        // repaint from the lists
+    virtual void OnTracksChanged() {}    // rebuild the Tracks menu
+    virtual bool IsAdjusting() const { return false; }  // a correction adjustment is in progress
+};
+
+struct InputTags {
+    std::string title, artist, album, genre, track;
+};
+
+inline constexpr int32_t kSegmentBytes = 0x40000;  // one chunk of every long operation
+inline constexpr int32_t kHalfSegment = 0x20000;
+inline constexpr int32_t kBlockBytes = 4096;       // one block of the level statistics
+inline constexpr int32_t kSectorBytes = 2352;      // one CD sector: 588 frames
+inline constexpr int32_t kScanMargin = 20480;      // clicks are never placed this close to either end
+inline constexpr int32_t kEventGrowStep = 5000;
+
+class CQuillon3Doc {
+public:
+    CQuillon3Doc(ISettingsStore& settings, IInteraction& ui);
+    ~CQuillon3Doc();
+    CQuillon3Doc(const CQuillon3Doc&) = delete;
+    CQuillon3Doc& operator=(const CQuillon3Doc&) = delete;
+
+    ISettingsStore& Settings() { return settings_; }
+    IInteraction& Ui() { return ui_; }
+    void SetObserver(IDocObserver* observer) { observer_ = observer; }
+    IDocObserver* Observer() const { return observer_; }
+
+    // Empties the document; deletes the working file.
+    void DeleteContents();
+
+    // Closes and deletes the temporary files: the working file always, the
+    // source file when it is one we made (APE, FLAC, mono, merged input).
+    void DeleteTemporaryFiles();
+
+    // Reads the automatic-scan settings from the store.
+    void ReadScanSettings();
+    // Writes them back (after the options dialog was confirmed).
+    void StoreScanSettings();
+
+    // --- source -------------------------------------------------------------
+    int32_t sourceKind = kSourceWav;
+    std::string originalPath;  // the path the user chose, when a .tmp source was made
+    std::unique_ptr<CApeDecoder> apeDecoder;
+    std::string userPath;      // the path the user chose, always
+
+    // --- files --------------------------------------------------------------
+    CWaveFile sourceFile;
+    CWaveFile workingFile;
+    CWaveFile monoFile;
+    std::string sourcePath;
+    std::string workingPath;
+    int64_t monoDataStart = 0;  // kind 4: where the mono samples begin in monoFile
+
+    // --- audio format (one recording at a time) -------------------------------
+    int32_t sampleRate = 44100;
+    int32_t bitsPerSample = 16;
+    int32_t overviewStep = 512;
+    int32_t rateUnit = 200;
+
+    // --- layout -------------------------------------------------------------
+    int32_t dataStart = 0;
+    int32_t dataEnd = 0;
+    int32_t trailerBytes = 0;
+    int32_t dataAlign = 0;
+    int32_t scanFirst = 0;
+    int32_t scanLast = 0;
+    int32_t segmentBytes = kSegmentBytes;
+    int32_t halfSegment = kHalfSegment;
+
+    // --- statistics ---------------------------------------------------------
+    std::vector<int32_t> blockLevel;
+    std::vector<std::array<int8_t, 4>> blockEnvelope;  // min L, max L, min R, max R (/256)
+    std::vector<int32_t> segmentCorrections;
+
+    // --- lists --------------------------------------------------------------
+    CGrowList<EventRecord> events;   // [0] head sentinel, [size-1] blank working record
+    CGrowList<EventRecord> staging;  // a block re-scan's finds before they are merged
+    CGrowList<TrackRecord> tracks;   // [0] the whole recording
+
+    // --- selection ----------------------------------------------------------
+    int32_t selectedEvent = 0;  // index in events; -1: cursorEvent stands in; 0: none
+    EventRecord cursorEvent{1, 0, 0, 0, event::kMagCursor};
+    int32_t blockStart = 0;     // 0: no block
+    int32_t blockEnd = 0;
+    int32_t blockFirstEvent = 0;
+    int32_t blockLastEvent = 0;
+    int32_t currentTrack = 0;
+    // The current event (into events or the cursor record), or nullptr.
+    EventRecord* CurrentEvent();
+    const EventRecord* CurrentEvent() const;
+    bool HasBlock() const { return blockStart != 0; }
+
+    // --- processing ---------------------------------------------------------
+    int32_t status = kStatusNotLoaded;
+    int32_t loaded = 0;
+    int32_t scanCancelledAt = 0;
+    int32_t maxPass = 1;
+    int32_t noDifferenceData = 0;
+
+    // --- scan settings ------------------------------------------------------
+    int32_t source = 1095;
+    int32_t sensitivity = -1;
+    int32_t splitTracks = 1;
+    int32_t subtractor = 2;
+    int32_t gapless = 0;
+    int32_t mode = 1005;
+    int32_t agc = 0;
+    int32_t discriminator = 0;
+    int32_t minMagnitude = 0;
+    int32_t corWidth = 1303;
+
+    // --- filter state -------------------------------------------------------
+    int32_t filtersApplied = 0;
+    int32_t hissApplied = 0;
+
+    // --- progress of the running long operation (not owned), or nullptr ------
+    CProgressWnd* progress = nullptr;
+
+    // --- input tags, applied to track 0 when the load pass starts -------------
+    InputTags inputTags;
+    std::string inputTrackNumber;             // the input's track-number text
+    std::vector<std::string> passedOnComments;  // NAME="value", for external encoders
+
+    // --- the view's horizontal scale table for the rate ----------------------
+    std::vector<int32_t> scaleSteps;
+    std::vector<int32_t> coarseScaleSteps;
+
+    // --- framework document state -------------------------------------------
+    std::string title;
+    void SetModifiedFlag(bool modified = true) { modified_ = modified; }
+    bool IsModified() const { return modified_; }
+
+    // Empties the event list and seeds it with the head sentinel and the blank
+    // working record.
+    void ResetEventList();
+    // Number of tracks (track table size - 1, never below 0).
+    int32_t TrackCount() const { return tracks.Size() > 1 ? tracks.Size() - 1 : 0; }
+    // Clicks as the status bar counts them (never below 0).
+    int32_t ClickCount() const;
+
+    void NotifyReset();
+    void NotifyUpdate();
+    void NotifyTracksChanged();
+
+private:
+    ISettingsStore& settings_;
+    IInteraction& ui_;
+    IDocObserver* observer_ = nullptr;
+    bool modified_ = false;
+};
+
+}  // namespace kelvane

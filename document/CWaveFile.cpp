@@ -1,0 +1,182 @@
+#include "CWaveFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelvane {
+
+CWaveFile::~CWaveFile() { Close(); }
+
+bool CWaveFile::Fail(const std::string& what)
+{
+    lastError_ = what + ": " + std::strerror(errno);
+    return false;
+}
+
+bool CWaveFile::Open(const std::string& path, Mode mode)
+{
+    Close();
+    path_ = path;
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    }
+    fd_ = ::open(path.c_str(), flags, 0644);
+    if (fd_ < 0) return Fail(path);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        Fail(path);
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    offset_ = 0;
+    return true;
+}
+
+void CWaveFile::Close()
+{
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    offset_ = 0;
+}
+
+int64_t CWaveFile::Length() const
+{
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool CWaveFile::SetLength(int64_t bytes)
+{
+    if (fd_ < 0) return false;
+    if (::ftruncate(fd_, bytes) != 0) return Fail(path_);
+    return true;
+}
+
+int64_t CWaveFile::MapPosition(int64_t position) const
+{
+    if (bits_ != 24) return position;
+    // C-style division: positions before dataBase never occur in callers,
+    // but the header area maps 1:1 through the same arithmetic as before.
+    return dataBase_ + ((position - dataBase_) / 2) * 3;
+}
+
+int64_t CWaveFile::SeekRaw(int64_t offset)
+{
+    if (fd_ < 0 || offset < 0) return -1;
+    offset_ = offset;
+    return offset_;
+}
+
+int64_t CWaveFile::Seek(int64_t position) { return SeekRaw(MapPosition(position)); }
+
+int64_t CWaveFile::ReadRaw(void* buffer, int64_t bytes)
+{
+    if (fd_ < 0) return -1;
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < bytes) {
+        ssize_t n = ::pread(fd_, out + done, static_cast<size_t>(bytes - done), offset_ + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Fail(path_);
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    offset_ += done;
+    return done;
+}
+
+bool CWaveFile::WriteRaw(const void* buffer, int64_t bytes)
+{
+    if (fd_ < 0) return false;
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < bytes) {
+        ssize_t n = ::pwrite(fd_, in + done, static_cast<size_t>(bytes - done), offset_ + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return Fail(path_);
+        }
+        done += n;
+    }
+    offset_ += done;
+    return true;
+}
+
+int64_t CWaveFile::Read(void* buffer, int64_t count)
+{
+    if (bits_ != 24) return ReadRaw(buffer, count);
+    int64_t samples = count / 2;
+    scratch_.resize(static_cast<size_t>(samples * 3));
+    int64_t got = ReadRaw(scratch_.data(), samples * 3);
+    if (got < 0) return -1;
+    int64_t whole = got / 3;
+    auto* out = static_cast<int16_t*>(buffer);
+    const uint8_t* in = scratch_.data();
+    for (int64_t i = 0; i < whole; ++i, in += 3)
+        out[i] = static_cast<int16_t>(static_cast<uint16_t>(in[1] | (in[2] << 8)));
+    return got * 2 / 3;
+}
+
+bool CWaveFile::WriteAs24(const void* buffer, int64_t count)
+{
+    if (bits_ != 24) return WriteRaw(buffer, count);
+    int64_t samples = count / 2;
+    scratch_.resize(static_cast<size_t>(samples * 3));
+    const auto* in = static_cast<const int16_t*>(buffer);
+    uint8_t* out = scratch_.data();
+    for (int64_t i = 0; i < samples; ++i, out += 3) {
+        auto v = static_cast<uint16_t>(in[i]);
+        out[0] = 0;
+        out[1] = static_cast<uint8_t>(v & 0xFF);
+        out[2] = static_cast<uint8_t>(v >> 8);
+    }
+    return WriteRaw(scratch_.data(), samples * 3);
+}
+
+int64_t CWaveFile::Read24(int32_t* values, int64_t n)
+{
+    int bytesPer = bits_ == 24 ? 3 : 2;
+    scratch_.resize(static_cast<size_t>(n * bytesPer));
+    int64_t got = ReadRaw(scratch_.data(), n * bytesPer);
+    if (got < 0) return -1;
+    int64_t whole = got / bytesPer;
+    const uint8_t* in = scratch_.data();
+    if (bytesPer == 3) {
+        for (int64_t i = 0; i < whole; ++i, in += 3) {
+            int32_t high = static_cast<int16_t>(static_cast<uint16_t>(in[1] | (in[2] << 8)));
+            values[i] = high * 256 + in[0];
+        }
+    } else {
+        for (int64_t i = 0; i < whole; ++i, in += 2)
+            values[i] = static_cast<int16_t>(static_cast<uint16_t>(in[0] | (in[1] << 8)));
+    }
+    return whole;
+}
+
+bool CWaveFile::Write24(const int32_t* values, int64_t n)
+{
+    int bytesPer = bits_ == 24 ? 3 : 2;
+    scratch_.resize(static_cast<size_t>(n * bytesPer));
+    uint8_t* out = scratch_.data();
+    for (int64_t i = 0; i < n; ++i, out += bytesPer) {
+        auto v = static_cast<uint32_t>(values[i]);
+        out[0] = static_cast<uint8_t>(v & 0xFF);
+        out[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+        if (bytesPer == 3) out[2] = static_cast<uint8_t>((v >> 16) & 0xFF);
+    }
+    return WriteRaw(scratch_.data(), n * bytesPer);
+}
+
+}  // namespace kelvane

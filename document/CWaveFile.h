@@ -1,0 +1,81 @@
+#pragma once
+// A file holding WAV-layout audio, addressed in position units: byte offsets
+// of a 16-bit stereo layout (4 bytes per frame). For a 24-bit recording the
+// mapped operations translate those units to 6 bytes per frame, so no other
+// code needs to know the depth to compute positions. The Raw operations are
+// the plain file ones and copy bytes unchanged.
+//
+// Not thread-safe. Errors are returned (false / -1) with a text in LastError().
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+class CWaveFile {
+public:
+    enum class Mode {
+        Read,       // existing file, read only
+        ReadWrite,  // existing file
+        Create,     // created new (an existing file is truncated), read/write
+    };
+
+    CWaveFile() = default;
+    ~CWaveFile();
+    CWaveFile(const CWaveFile&) = delete;
+    CWaveFile& operator=(const CWaveFile&) = delete;
+
+    bool Open(const std::string& path, Mode mode);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+    const std::string& LastError() const { return lastError_; }
+
+    int64_t Length() const;
+    bool SetLength(int64_t bytes);
+
+    // Depth of the audio in the file: 16 (positions are byte offsets) or 24.
+    void SetBitsPerSample(int bits) { bits_ = bits; }
+    int BitsPerSample() const { return bits_; }
+    // Position of the first frame; the anchor of the 24-bit mapping.
+    void SetDataBase(int32_t base) { dataBase_ = base; }
+    int32_t DataBase() const { return dataBase_; }
+
+    // Byte offset in the file of a position (identity for 16 bits).
+    int64_t MapPosition(int64_t position) const;
+
+    // Mapped operations. Only seeking from the start of the file exists:
+    // no caller needs another origin. Returns the new byte offset or -1.
+    int64_t Seek(int64_t position);
+    // Reads `count` position units as 16-bit values (the upper two bytes of
+    // each 24-bit sample); returns the units read (less at the end), -1 on error.
+    int64_t Read(void* buffer, int64_t count);
+    // Writes `count` units of 16-bit values; a 24-bit file gets value x 256.
+    bool WriteAs24(const void* buffer, int64_t count);
+    // Reads n samples at full precision: a 24-bit sample as (high 16 bits,
+    // signed) x 256 + low byte; a 16-bit file gives its plain values.
+    // Returns the samples read or -1.
+    int64_t Read24(int32_t* values, int64_t n);
+    // Writes n full-precision samples (3 bytes each for 24 bits, 2 for 16).
+    bool Write24(const int32_t* values, int64_t n);
+
+    // Plain byte operations.
+    int64_t SeekRaw(int64_t offset);
+    int64_t ReadRaw(void* buffer, int64_t bytes);
+    bool WriteRaw(const void* buffer, int64_t bytes);
+    int64_t Tell() const { return offset_; }
+
+private:
+    bool Fail(const std::string& what);
+
+    int fd_ = -1;
+    std::string path_;
+    std::string lastError_;
+    int64_t offset_ = 0;
+    int bits_ = 16;
+    int32_t dataBase_ = 0;
+    std::vector<uint8_t> scratch_;
+};
+
+}  // namespace kelvane

@@ -1,0 +1,70 @@
+#include "CommandState.h"
+
+#include "document/CQuillon3Doc.h"
+
+namespace kelvane {
+
+static bool FilterApplied(const CQuillon3Doc& doc) { return doc.filtersApplied != 0; }
+
+CommandUi QueryCommand(Command command, const CQuillon3Doc& doc, const ViewState& view, int fadeLinear)
+{
+    CommandUi ui;
+    const bool viewFree = !view.exists || view.Free();
+    switch (command) {
+    case Command::RescanAll:
+        ui.enabled = doc.status >= 1 && (!view.exists || (view.Free() && doc.sourceKind == kSourceWav));
+        break;
+    case Command::RescanClicks:
+        ui.enabled = doc.status >= 1 && (!view.exists || (view.Free() && !FilterApplied(doc)));
+        break;
+    case Command::RemoveCorrections:
+        ui.enabled = doc.HasBlock() && !FilterApplied(doc);
+        break;
+    case Command::RemoveHissFilter:
+        ui.enabled = FilterApplied(doc);
+        break;
+    case Command::HissFilter:
+        ui.enabled = doc.status >= 2 && (!view.exists || (view.Free() && !view.blockPlay));
+        break;
+    case Command::EditNoiseProfile:
+        ui.enabled = doc.status >= 3 && (!view.exists || (view.Free() && !view.blockPlay));
+        break;
+    case Command::Save:
+        ui.enabled = doc.tracks.Size() >= 2 && viewFree;
+        break;
+    case Command::Properties:
+        ui.enabled = doc.tracks.Size() >= 2 && !(view.exists && view.adjusting);
+        break;
+    case Command::RescanTracks:
+        ui.enabled = doc.status >= 1 && viewFree;
+        break;
+    case Command::Gapless:
+        ui.enabled = doc.status >= 2;
+        ui.checked = doc.gapless != 0;
+        break;
+    case Command::MergeTracks:
+        if (doc.HasBlock()) {
+            ui.enabled = true;
+        } else if (const EventRecord* e = doc.CurrentEvent(); e && e->width < 0) {
+            // Any boundary but the start of track 1.
+            const int64_t w = -static_cast<int64_t>(e->width);
+            ui.enabled = w > 2 && w <= 2 * static_cast<int64_t>(doc.tracks.Size()) - 2 &&
+                         !(view.exists && view.adjusting);
+        }
+        break;
+    case Command::MergeTracksInBlock:
+        ui.enabled = doc.HasBlock();
+        break;
+    case Command::FadeLinear:
+        ui.enabled = true;
+        ui.checked = fadeLinear == 1;
+        break;
+    case Command::FadeLogarithmic:
+        ui.enabled = true;
+        ui.checked = fadeLinear == 0;
+        break;
+    }
+    return ui;
+}
+
+}  // namespace kelvane

@@ -1,0 +1,45 @@
+#pragma once
+// Whether each document command is enabled (and checked) in the document's
+// present state. The GUI copies these onto its actions; nothing else decides.
+
+#include <cstdint>
+
+namespace kelvane {
+
+class CQuillon3Doc;
+
+enum class Command {
+    RescanAll,
+    RescanClicks,        // whole file: Re-Scan Clicks..., Super-Scan Clicks...
+    RemoveCorrections,   // also Re-Scan / Super-Scan Clicks... over a block
+    RemoveHissFilter,
+    HissFilter,
+    EditNoiseProfile,
+    Save,                // and Save && Close...
+    Properties,
+    RescanTracks,
+    Gapless,
+    MergeTracks,
+    MergeTracksInBlock,
+    FadeLinear,
+    FadeLogarithmic,
+};
+
+// What the waveform view reports; exists = false when there is no view.
+struct ViewState {
+    bool exists = false;
+    bool playing = false;
+    bool adjusting = false;   // a correction adjustment is in progress
+    bool blockPlay = false;   // a block is marked for playing
+    bool Free() const { return !playing && !adjusting; }
+};
+
+struct CommandUi {
+    bool enabled = false;
+    bool checked = false;
+};
+
+// fadeLinear: the "Fade Linear" choice (1 linear, 0 logarithmic).
+CommandUi QueryCommand(Command command, const CQuillon3Doc& doc, const ViewState& view, int fadeLinear = 0);
+
+}  // namespace kelvane

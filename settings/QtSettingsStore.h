@@ -1,0 +1,80 @@
+#pragma once
+// The preferences as the programs keep them: one INI file in the user's
+// configuration folder, one INI group per section. QtCore only, so the batch
+// tool can use it without a GUI module, and without a QCoreApplication.
+
+#include <memory>
+#include <string>
+
+#include "settings/SettingsStore.h"
+
+class QSettings;
+class QVariant;
+
+namespace kelvane {
+
+class CQtSettingsStore final : public ISettingsStore {
+public:
+    static constexpr const char* kOrganisation = "Tessaly Instruments";
+    static constexpr const char* kApplication = "Kelvane";
+
+    // The user's own file (on Linux ~/.config/Tessaly Instruments/Kelvane.ini).
+    CQtSettingsStore();
+    // An explicit INI file, created (with its folders) on the first write.
+    explicit CQtSettingsStore(const std::string& iniPath);
+    ~CQtSettingsStore() override;
+    CQtSettingsStore(const CQtSettingsStore&) = delete;
+    CQtSettingsStore& operator=(const CQtSettingsStore&) = delete;
+
+    // A value that is missing, or (for ReadInt) not a whole number in int
+    // range, yields defaultValue. Names may contain blanks; a '/' in a name
+    // would open a sub-group, so the declared names have none.
+    int ReadInt(const std::string& section, const std::string& name, int defaultValue) const override;
+    std::string ReadString(const std::string& section, const std::string& name,
+                           const std::string& defaultValue) const override;
+    // Every write goes to disk at once, so a second store (or process) on the
+    // same file sees it. A failed write is not fatal: the value stays in this
+    // store for the session and Problem() says why it was not saved.
+    void WriteInt(const std::string& section, const std::string& name, int value) override;
+    void WriteString(const std::string& section, const std::string& name, const std::string& value) override;
+
+    // Saving many settings at once (a dialog's OK): while a Batch lives,
+    // writes are only collected, and the file is written once when the
+    // outermost Batch ends. Each save costs a full rewrite plus an fsync.
+    class Batch {
+    public:
+        explicit Batch(CQtSettingsStore& store) : store_(store) { ++store_.batchDepth_; }
+        ~Batch()
+        {
+            if (--store_.batchDepth_ == 0) store_.Sync();
+        }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        CQtSettingsStore& store_;
+    };
+
+    // Writes pending changes now (rarely needed: writes sync themselves).
+    void Sync();
+
+    // The INI file's path (UTF-8).
+    std::string FileName() const;
+    // Empty while all is well; otherwise one sentence for the user about the
+    // file (unreadable lines, a copy kept, or changes that could not be saved).
+    const std::string& Problem() const { return problem_; }
+
+private:
+    void Init();
+    // False when the value must stay in the session overlay instead of disk.
+    bool PrepareWrite();
+    void Write(const std::string& section, const std::string& name, const QVariant& value);
+
+    std::unique_ptr<QSettings> settings_;
+    int batchDepth_ = 0;
+    bool readOnly_ = false;  // malformed and no copy could be kept: disk untouched
+    CMemorySettings overlay_;
+    std::string problem_;
+};
+
+}  // namespace kelvane
