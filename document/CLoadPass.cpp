@@ -118,6 +118,7 @@ bool CLoadPass::Begin()
     std::vector<int16_t> first(static_cast<size_t>(audioBytes / 2));
     std::memcpy(first.data(), audio, first.size() * 2);
     stats_->Add(doc_.dataStart, first.data(), static_cast<int32_t>(audioBytes / 4));
+    statsDone_ = static_cast<int32_t>(doc_.dataStart + audioBytes);
 
     loadPos_ = doc_.dataStart + kOverlap;
     return true;
@@ -192,7 +193,10 @@ bool CLoadPass::NextChunk(const int16_t*& values, int32_t& valueCount)
     int64_t statsEnd = last ? doc_.dataEnd : std::min<int64_t>(int64_t{loadPos_} + kSegmentBytes, doc_.dataEnd);
     const int64_t readUnits = b24 ? rawBytes / 3 * 2 : rawBytes;
     statsEnd = std::min<int64_t>(statsEnd, loadPos_ + readUnits);
-    if (statsEnd > loadPos_) stats_->Add(loadPos_, values, static_cast<int32_t>((statsEnd - loadPos_) / 4));
+    if (statsEnd > loadPos_) {
+        stats_->Add(loadPos_, values, static_cast<int32_t>((statsEnd - loadPos_) / 4));
+        statsDone_ = static_cast<int32_t>(statsEnd);
+    }
 
     loadPos_ += kSegmentBytes;
     return true;
@@ -200,7 +204,6 @@ bool CLoadPass::NextChunk(const int16_t*& values, int32_t& valueCount)
 
 bool CLoadPass::Finish()
 {
-    stats_->Finish();
     const bool b24 = doc_.bitsPerSample == 24;
     // A recording shorter than 1024 frames has no tail beyond what Begin copied.
     const int32_t tailPos = std::max(doc_.dataEnd - kOverlap, doc_.dataStart);
@@ -224,6 +227,22 @@ bool CLoadPass::Finish()
     }
     doc_.workingFile.Seek(tailPos);
     if (!doc_.workingFile.WriteRaw(buffer_.data(), bytes)) return Fail(doc_.workingFile.LastError());
+
+    // A recording too short for any chunk has frames that only this copy
+    // passes over; their blocks need their statistics too.
+    if (statsDone_ < doc_.dataEnd && statsDone_ >= tailPos) {
+        const int64_t skip = b24 ? int64_t{statsDone_ - tailPos} / 2 * 3 : statsDone_ - tailPos;
+        const int64_t units = std::min<int64_t>(doc_.dataEnd - statsDone_, b24 ? (bytes - skip) / 3 * 2 : bytes - skip);
+        if (units > 0) {
+            uint8_t* audio = buffer_.data() + skip;
+            if (b24) ReduceTo16(audio, units / 2);
+            std::vector<int16_t> tail(static_cast<size_t>(units / 2));
+            std::memcpy(tail.data(), audio, tail.size() * 2);
+            stats_->Add(statsDone_, tail.data(), static_cast<int32_t>(units / 4));
+            statsDone_ += static_cast<int32_t>(units);
+        }
+    }
+    stats_->Finish();
     if (doc_.sourceKind == kSourceMono) doc_.monoFile.Close();
     buffer_.clear();
     buffer_.shrink_to_fit();

@@ -68,6 +68,7 @@ private:
     std::vector<int16_t> monoScratch_;
     std::unique_ptr<CBlockStatistics> stats_;
     int32_t loadPos_ = 0;
+    int32_t statsDone_ = 0;  // statistics cover [dataStart, statsDone_)
     int64_t bufferBytes_ = 0;  // raw bytes of one full chunk buffer
     std::string failText_;
 };

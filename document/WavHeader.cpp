@@ -54,10 +54,11 @@ void MakeWavHeader(uint8_t h[44], int sampleRate, int bitsPerSample, int channel
     PutLe32(h + 40, dataBytes);
 }
 
-bool WalkToChunk(CWaveFile& file, int64_t fileLength, const char* id, int64_t& pos, uint32_t& size)
+static bool WalkOnce(CWaveFile& file, int64_t fileLength, const char* id, int64_t& pos, uint32_t& size, bool pad)
 {
     for (;;) {
         pos += size;
+        if (pad && (size & 1)) ++pos;
         uint8_t hdr[8];
         file.SeekRaw(pos);
         if (file.ReadRaw(hdr, 8) != 8) return false;
@@ -68,6 +69,21 @@ bool WalkToChunk(CWaveFile& file, int64_t fileLength, const char* id, int64_t& p
         // only a chunk we would have to skip must leave something after it.
         if (pos + static_cast<int64_t>(size) >= fileLength) return false;
     }
+}
+
+bool WalkToChunk(CWaveFile& file, int64_t fileLength, const char* id, int64_t& pos, uint32_t& size)
+{
+    // Chunk sizes are taken as written, without the RIFF pad byte after an
+    // odd-sized chunk, which is what the files we were built for do. Writers
+    // that follow RIFF pad odd chunks; only when the plain walk finds nothing
+    // is the walk repeated with padding, so files that import either way keep
+    // the same layout.
+    const int64_t startPos = pos;
+    const uint32_t startSize = size;
+    if (WalkOnce(file, fileLength, id, pos, size, false)) return true;
+    pos = startPos;
+    size = startSize;
+    return WalkOnce(file, fileLength, id, pos, size, true);
 }
 
 static bool ReadRiffWave(CWaveFile& file)

@@ -1,22 +1,23 @@
 #include "filters/CRealFft.h"
 
 #include <bit>
-#include <iterator>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <numbers>
 #include <stdexcept>
 #include <string>
 
-// How the transform is done: the n real samples are read as n/2 complex
+// How the transform is done: the n real samples are read as m = n/2 complex
 // values (even samples real, odd samples imaginary), given a complex FFT of
-// n/2 points, and the two interleaved half-spectra are then pulled apart in
-// one pass. The complex FFT is decimation in frequency: radix-4 stages down to
-// a block of 8 or 4 points finished by a radix-2 leaf kept in registers. Its
-// output comes out bit-reversed; rather than permute it, the first stage
-// writes into a scratch buffer and the split pass gathers from there straight
-// back into the caller's frame. The inverse runs the same complex FFT on the
-// conjugate, so the two directions share every kernel.
+// m points, and the two interleaved half-spectra are then pulled apart. The
+// complex FFT is decimation in frequency: a radix-2 first stage when log2(m)
+// is even, radix-4 stages down to 8-point blocks, and a radix-2 leaf per block
+// kept in registers. Its output comes out bit-reversed; rather than permute
+// it, the first stage writes into a scratch buffer and the last one, the leaf,
+// hands its blocks straight to the split, which writes the caller's frame in
+// natural order. The inverse is the same complex FFT run on the conjugate,
+// with the split undone before it, so the two directions share every kernel.
 //
 // The kernels work on two complex values at a time. With GCC or Clang on
 // x86-64 they are compiled twice, once for the baseline instruction set and
@@ -87,9 +88,18 @@ struct V4 {
 };
 KELVANE_FFT_INLINE V4 Set(double a, double b, double c, double d) { return V4{{a, b, c, d}}; }
 KELVANE_FFT_INLINE V4 Splat(double a) { return V4{{a, a, a, a}}; }
-KELVANE_FFT_INLINE V4 operator+(const V4& x, const V4& y) { return Set(x.v[0] + y.v[0], x.v[1] + y.v[1], x.v[2] + y.v[2], x.v[3] + y.v[3]); }
-KELVANE_FFT_INLINE V4 operator-(const V4& x, const V4& y) { return Set(x.v[0] - y.v[0], x.v[1] - y.v[1], x.v[2] - y.v[2], x.v[3] - y.v[3]); }
-KELVANE_FFT_INLINE V4 operator*(const V4& x, const V4& y) { return Set(x.v[0] * y.v[0], x.v[1] * y.v[1], x.v[2] * y.v[2], x.v[3] * y.v[3]); }
+KELVANE_FFT_INLINE V4 operator+(const V4& x, const V4& y)
+{
+    return Set(x.v[0] + y.v[0], x.v[1] + y.v[1], x.v[2] + y.v[2], x.v[3] + y.v[3]);
+}
+KELVANE_FFT_INLINE V4 operator-(const V4& x, const V4& y)
+{
+    return Set(x.v[0] - y.v[0], x.v[1] - y.v[1], x.v[2] - y.v[2], x.v[3] - y.v[3]);
+}
+KELVANE_FFT_INLINE V4 operator*(const V4& x, const V4& y)
+{
+    return Set(x.v[0] * y.v[0], x.v[1] * y.v[1], x.v[2] * y.v[2], x.v[3] * y.v[3]);
+}
 KELVANE_FFT_INLINE V4 Load(const double* p) { return Set(p[0], p[1], p[2], p[3]); }
 KELVANE_FFT_INLINE void Store(double* p, const V4& v) { std::memcpy(p, v.v, sizeof v.v); }
 KELVANE_FFT_INLINE V4 Load2(const double* lo, const double* hi) { return Set(lo[0], lo[1], hi[0], hi[1]); }
@@ -204,8 +214,14 @@ struct Job {
     int log2m;
     int shift;        // turns the largest size's bit reversal into this one's
     const int32_t* rev;
-    const double* const* stageTw;  // by log2 of the span
-    const double* split;           // split twiddles of this size
+    const double* stageTw;   // the twiddles of every span...
+    const int* stageOffset;  // ...each starting here, in Quads, by log2 of the span
+    const double* split;     // split twiddles of this size
+
+    const double* StageTwiddles(int log2Span) const
+    {
+        return stageTw + 4 * static_cast<size_t>(stageOffset[log2Span]);
+    }
 };
 
 // Runs every stage above the leaf, the first from src into the scratch
@@ -215,13 +231,13 @@ KELVANE_FFT_INLINE const double* DifStages(const Job& job, const double* src)
     const double* in = src;
     int log2Span = job.log2m;
     if (job.m >= 16 && !(log2Span & 1)) {
-        Radix2Stage(in, job.scratch, job.m, job.stageTw[log2Span]);
+        Radix2Stage(in, job.scratch, job.m, job.StageTwiddles(log2Span));
         in = job.scratch;
         --log2Span;
     }
     const int log2Leaf = (log2Span & 1) ? 3 : 2;
     for (; log2Span > log2Leaf; log2Span -= 2) {
-        Radix4Stage(in, job.scratch, job.m, 1 << log2Span, job.stageTw[log2Span]);
+        Radix4Stage(in, job.scratch, job.m, 1 << log2Span, job.StageTwiddles(log2Span));
         in = job.scratch;
     }
     return in;
@@ -491,7 +507,7 @@ void CheckArguments(const double* a, int n)
 
 bool CRealFft::IsValidSize(int n)
 {
-    return n >= kMinSize && n <= kMaxSize && std::has_single_bit(static_cast<unsigned>(n));
+    return n >= kMinSize && n <= kMaxSize && (n & (n - 1)) == 0;
 }
 
 void CRealFft::Reserve(int n)
@@ -600,10 +616,8 @@ void CRealFft::Transform(double* a, int n, bool inverse)
     job.log2m = std::countr_zero(static_cast<unsigned>(job.m));
     job.shift = std::countr_zero(static_cast<unsigned>(maxN_)) - std::countr_zero(static_cast<unsigned>(n));
     job.rev = bitReverse_.data();
-    const double* stageTw[32] = {};
-    for (int b = 4; b <= job.log2m; ++b)
-        stageTw[b] = stageTwiddles_.data()->v + 4 * static_cast<size_t>(stageOffset_[b]);
-    job.stageTw = stageTw;
+    job.stageTw = stageTwiddles_.empty() ? nullptr : stageTwiddles_.data()->v;
+    job.stageOffset = stageOffset_.data();
     job.split = splitTwiddles_.data()->v + 4 * static_cast<size_t>(splitOffset_[job.log2m + 1]);
 
     if (inverse)

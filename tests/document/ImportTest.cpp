@@ -112,6 +112,17 @@ TEST_F(ImportFixture, ChunkIdentifiersInAnyCaseAndExtraChunks)
     EXPECT_EQ(doc->dataAlign, doc->dataStart % 4);
 }
 
+TEST_F(ImportFixture, PaddedOddChunkIsWalkedWhenThePlainWalkFails)
+{
+    test::WavOptions opts;
+    opts.chunksBetween = {{"LIST", "abc"}};  // 3 bytes and RIFF's pad byte
+    const std::string path = Write("padded.wav", opts, Ramp(3000));
+    ASSERT_TRUE(OpenRecording(*doc, path).Ok());
+    EXPECT_EQ(doc->dataStart, 12 + 8 + 16 + 8 + 3 + 1 + 8);
+    EXPECT_EQ(doc->dataAlign, 0);
+    EXPECT_EQ(doc->dataEnd - doc->dataStart, 12000);
+}
+
 TEST_F(ImportFixture, RatesAndDepthsAccepted)
 {
     for (int rate : {44100, 48000, 88200, 96000}) {
