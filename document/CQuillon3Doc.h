@@ -52,6 +52,10 @@ public:
     virtual void OnDocUpdate() {}        // repaint from the lists
     virtual void OnTracksChanged() {}    // rebuild the Tracks menu
     virtual bool IsAdjusting() const { return false; }  // a correction adjustment is in progress
+    // The three panes of the status bar during an operation that shows its
+    // own texts there (empty texts restore the normal indicators).
+    virtual void OnStatusTexts(const std::string& /*pane1*/, const std::string& /*pane2*/,
+                               const std::string& /*pane3*/) {}
 };
 
 struct InputTags {

@@ -490,9 +490,8 @@ void RunInverse(const Job& job)
 
 [[noreturn]] void ThrowBadSize(int n)
 {
-    throw std::invalid_argument("CRealFft: frame size " + std::to_string(n) +
-                                    " is not a power of two between " + std::to_string(CRealFft::kMinSize) +
-                                    " and " + std::to_string(CRealFft::kMaxSize));
+    throw std::invalid_argument("CRealFft: frame size " + std::to_string(n) + " is not a power of two between " +
+                                std::to_string(CRealFft::kMinSize) + " and " + std::to_string(CRealFft::kMaxSize));
 }
 
 void CheckArguments(const double* a, int n)

@@ -29,8 +29,9 @@ public:
 
     // Builds the tables for every size up to n, so that later calls with any
     // size <= n neither allocate nor compute trigonometry. Forward/Inverse do
-    // this on demand; calling it up front only moves the one-time cost.
-    // Throws std::invalid_argument for a size IsValidSize rejects.
+    // this on demand; calling it up front only moves the one-time cost. The
+    // tables take about 48 bytes per sample of the largest size (96 KB for
+    // 2048). Throws std::invalid_argument for a size IsValidSize rejects.
     void Reserve(int n);
 
     // In-place forward transform of the n time samples in a[0..n-1] into the
