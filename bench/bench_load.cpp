@@ -260,6 +260,8 @@ std::map<std::string, std::vector<double>>& Timings()
     return timings;
 }
 
+double Best(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
+
 double Mean(const std::vector<double>& v)
 {
     double s = 0;
@@ -269,6 +271,7 @@ double Mean(const std::vector<double>& v)
 
 struct MemoryFigures {
     double growthKiB = 0;    // peak resident memory during import + load, above the start
+    double passKiB = 0;      // the same peak above the level right after the import
     double arraysKiB = 0;    // the per-block and per-segment arrays the document keeps
     double inputMiB = 0;
     bool fromHighWater = false;  // false: getrusage fallback, coarser
@@ -561,8 +564,13 @@ MemoryFigures MeasureInChild(const fs::path& side)
         std::snprintf(m.error, sizeof m.error, "cannot read /proc/self/status");
         return m;
     }
-    if (std::string e = LoadOnce(rig, side.string()); !e.empty()) {
-        std::snprintf(m.error, sizeof m.error, "%s", e.c_str());
+    if (!kelvane::OpenRecording(rig.doc, side.string()).Ok()) {
+        std::snprintf(m.error, sizeof m.error, "open failed: %s", rig.ui.lastText.c_str());
+        return m;
+    }
+    const int64_t openedKiB = StatusKiB("VmRSS").value_or(*startKiB);
+    if (kelvane::LoadRecording(rig.doc, nullptr) != LoadOutcome::Completed || rig.ui.shown != 0) {
+        std::snprintf(m.error, sizeof m.error, "the load did not go through: %s", rig.ui.lastText.c_str());
         return m;
     }
     int64_t peakKiB = 0;
@@ -575,6 +583,7 @@ MemoryFigures MeasureInChild(const fs::path& side)
     }
     m.fromHighWater = highWater;
     m.growthKiB = static_cast<double>(peakKiB - *startKiB);
+    m.passKiB = static_cast<double>(peakKiB - openedKiB);
     const CQuillon3Doc& d = rig.doc;
     m.arraysKiB = static_cast<double>(d.blockLevel.capacity() * sizeof(int32_t) +
                                       d.blockEnvelope.capacity() * sizeof(std::array<int8_t, 4>) +
@@ -632,6 +641,7 @@ void BM_LoadPeakMemory(benchmark::State& state)
     state.counters["peakGrowthKiB"] = m.growthKiB;
     state.counters["arraysKiB"] = m.arraysKiB;
     state.counters["lessArraysKiB"] = m.growthKiB - m.arraysKiB;
+    state.counters["passOnlyKiB"] = m.passKiB;
     state.counters["inputMiB"] = m.inputMiB;
 }
 
@@ -648,38 +658,42 @@ BENCHMARK(BM_LoadPeakMemory)->Arg(5)->Arg(20)->ArgName("min")->Unit(benchmark::k
 void PrintSummary()
 {
     const auto& t = Timings();
-    auto mean = [&](const std::string& key) -> double {
+    auto stat = [&](const std::string& key, bool best) -> double {
         auto it = t.find(key);
-        return it == t.end() ? 0.0 : Mean(it->second);
+        return it == t.end() ? 0.0 : best ? Best(it->second) : Mean(it->second);
     };
-    std::printf("\nSummary (means of the timed iterations, wall clock):\n");
-    const double load = mean("load/20");
-    const double copy = mean("copy/20");
-    if (load > 0) {
-        std::printf("  load pass, 20 min side: %.3f s = %.0fx real time (target >= 1000x, <= 1.2 s): %s\n", load,
-                    AudioSeconds(20) / load, load <= 1.2 ? "met" : "MISSED");
+    for (const bool best : {false, true}) {
+        std::printf("\nSummary, %s of the timed iterations (wall clock):\n", best ? "best" : "mean");
+        const double load = stat("load/20", best);
+        const double copy = stat("copy/20", best);
+        if (load > 0) {
+            std::printf("  load pass, 20 min side: %.3f s = %.0fx real time (target >= 1000x, <= 1.2 s): %s\n", load,
+                        AudioSeconds(20) / load, load <= 1.2 ? "met" : "MISSED");
+        }
+        if (load > 0 && copy > 0) {
+            std::printf("  plain copy (256 KiB read/write): %.3f s; load / copy = %.2f (target <= 2): %s\n", copy,
+                        load / copy, load / copy <= 2.0 ? "met" : "MISSED");
+        }
+        for (const char* other : {"copy_file_range/20", "fs::copy_file/20", "read/20", "statistics/20"}) {
+            const double v = stat(other, best);
+            if (v > 0 && load > 0)
+                std::printf("  %-20s %.3f s (%.0f%% of the load pass)\n", other, v, 100.0 * v / load);
+        }
+        const double load5 = stat("load/5", best);
+        if (load5 > 0 && load > 0) std::printf("  load 20 min / load 5 min: %.2f (4 if linear)\n", load / load5);
     }
-    if (load > 0 && copy > 0) {
-        std::printf("  plain copy (256 KiB read/write): %.3f s; load / copy = %.2f (target <= 2): %s\n", copy,
-                    load / copy, load / copy <= 2.0 ? "met" : "MISSED");
-    }
-    for (const char* other : {"copy_file_range/20", "fs::copy_file/20", "read/20", "statistics/20"}) {
-        const double v = mean(other);
-        if (v > 0 && load > 0) std::printf("  %-20s %.3f s (%.0f%% of the load pass)\n", other, v, 100.0 * v / load);
-    }
-    const double load5 = mean("load/5");
-    if (load5 > 0 && load > 0) std::printf("  load 20 min / load 5 min: %.2f (4 if linear)\n", load / load5);
     const auto& mem = Memory();
+    if (!mem.empty()) std::printf("\nPeak resident memory, above the start of the import:\n");
     for (const auto& [minutes, m] : mem) {
-        std::printf("  peak memory growth, %2d min side (%.0f MiB): %.0f KiB; the document's arrays %.0f KiB; "
-                    "without them %.0f KiB%s\n",
-                    minutes, m.inputMiB, m.growthKiB, m.arraysKiB, m.growthKiB - m.arraysKiB,
+        std::printf("  %2d min side (%.0f MiB): %.0f KiB; the document's arrays %.0f KiB; without them %.0f KiB; "
+                    "above the level after the import %.0f KiB%s\n",
+                    minutes, m.inputMiB, m.growthKiB, m.arraysKiB, m.growthKiB - m.arraysKiB, m.passKiB,
                     m.fromHighWater ? "" : " (getrusage fallback)");
     }
     if (mem.count(5) && mem.count(20)) {
         const MemoryFigures& a = mem.at(5);
         const MemoryFigures& b = mem.at(20);
-        std::printf("  growth 20 min - 5 min: %.0f KiB with the arrays, %.0f KiB without (input grew by %.0f MiB)\n",
+        std::printf("  20 min - 5 min: %.0f KiB with the arrays, %.0f KiB without (the input grew by %.0f MiB)\n",
                     b.growthKiB - a.growthKiB, (b.growthKiB - b.arraysKiB) - (a.growthKiB - a.arraysKiB),
                     b.inputMiB - a.inputMiB);
     }

@@ -2,13 +2,19 @@
 
 #include "cli/Report.h"
 #include "cli/TerminalInteraction.h"
+#include "declick/CAutoProcessor.h"
 #include "document/CQuillon3Doc.h"
+#include "document/CImporter.h"
 #include "document/DocumentOpen.h"
 #include "document/StatusTexts.h"
 #include "settings/QtSettingsStore.h"
 #include "settings/SettingsStore.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -30,8 +36,17 @@ const char* kUsage =
     "\n"
     "Commands:\n"
     "  info FILE [--json]        import FILE and describe it (kind, format, layout, tags)\n"
-    "  process FILE [options]    import FILE and run the processing of a side\n"
+    "  process FILE [options]    import FILE, find and correct its clicks\n"
+    "      --sensitivity 0..5    click detection sensitivity (0: no click scan)\n"
+    "      --mode differential|per-channel\n"
+    "                            click detection mode\n"
+    "      --discriminator 0..3  music/noise discriminator strength\n"
+    "      --agc 0..3            reduce sensitivity with increasing volume\n"
+    "      --min-magnitude 0..10 smallest click magnitude corrected\n"
+    "      --width normal|narrow correction width\n"
     "      --events-json OUT     write the report of the processed recording to OUT\n"
+    "      --corrected OUT.wav   write the corrected recording (a complete WAV) to OUT.wav\n"
+    "    Scan settings not given here come from the settings store.\n"
     "\n"
     "Global options:\n"
     "  --no-settings   use the default settings and touch no settings store\n"
@@ -48,7 +63,19 @@ struct Args {
     std::string command;
     std::string file;
     std::optional<std::string> eventsJson;
+    std::optional<std::string> corrected;
+    std::optional<int> sensitivity, mode, discriminator, agc, minMagnitude, corWidth;
 };
+
+bool ParseInt(const std::string& text, int lo, int hi, int& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
 
 int Usage(const std::string& problem)
 {
@@ -60,8 +87,13 @@ int Usage(const std::string& problem)
 std::optional<int> Parse(int argc, char** argv, Args& args)
 {
     std::vector<std::string> rest;
+    std::string processOption;  // the first option that only process takes
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (processOption.empty() &&
+            (a == "--events-json" || a == "--corrected" || a == "--sensitivity" || a == "--mode" ||
+             a == "--discriminator" || a == "--agc" || a == "--min-magnitude" || a == "--width"))
+            processOption = a;
         auto value = [&](std::optional<std::string>& into) -> bool {
             if (i + 1 >= argc) return false;
             into = argv[++i];
@@ -81,6 +113,27 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
             args.json = true;
         } else if (a == "--events-json") {
             if (!value(args.eventsJson)) return Usage("--events-json needs a file name");
+        } else if (a == "--corrected") {
+            if (!value(args.corrected)) return Usage("--corrected needs a file name");
+        } else if (a == "--sensitivity" || a == "--discriminator" || a == "--agc" || a == "--min-magnitude") {
+            std::optional<std::string> text;
+            const int hi = a == "--sensitivity" ? 5 : a == "--min-magnitude" ? 10 : 3;
+            int v = 0;
+            if (!value(text) || !ParseInt(*text, 0, hi, v))
+                return Usage(a + " needs a whole number from 0 to " + std::to_string(hi));
+            (a == "--sensitivity" ? args.sensitivity : a == "--discriminator" ? args.discriminator
+                                                   : a == "--agc"           ? args.agc
+                                                                            : args.minMagnitude) = v;
+        } else if (a == "--mode") {
+            std::optional<std::string> text;
+            if (!value(text) || (*text != "differential" && *text != "per-channel"))
+                return Usage("--mode needs differential or per-channel");
+            args.mode = *text == "differential" ? settings::kModeDifferential : settings::kModePerChannel;
+        } else if (a == "--width") {
+            std::optional<std::string> text;
+            if (!value(text) || (*text != "normal" && *text != "narrow"))
+                return Usage("--width needs normal or narrow");
+            args.corWidth = *text == "narrow" ? settings::kCorWidthNarrow : settings::kCorWidthNormal;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             return Usage("unknown option " + a);
         } else {
@@ -93,7 +146,7 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
     if (rest.size() < 2) return Usage(args.command + " needs a FILE");
     if (rest.size() > 2) return Usage("unexpected argument " + rest[2]);
     args.file = rest[1];
-    if (args.command == "info" && args.eventsJson) return Usage("--events-json belongs to process");
+    if (args.command == "info" && !processOption.empty()) return Usage(processOption + " belongs to process");
     if (args.command == "process" && args.json) return Usage("--json belongs to info");
     return std::nullopt;
 }
@@ -151,8 +204,69 @@ int RunInfo(CQuillon3Doc& doc, const Args& args)
     return kExitOk;
 }
 
+// True when `out` names the input or another file the run must not replace.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    if (std::filesystem::equivalent(a, b, ec)) return true;
+    return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec) && !ec;
+}
+
+// Writes through a temporary file beside the target and renames it into
+// place, so a failed run never leaves half a file under the name asked for.
+bool WriteAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write)
+{
+    std::error_code dirError;
+    if (std::filesystem::is_directory(path, dirError)) return false;
+    const std::string tmp = UnusedName(path + ".part");
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out || !write(out) || !out.flush()) {
+            out.close();
+            std::error_code ec;
+            std::filesystem::remove(tmp, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) std::filesystem::remove(tmp, ec);
+    return !ec;
+}
+
+bool CopyWorkingFile(CQuillon3Doc& doc, std::ostream& out)
+{
+    std::vector<char> buffer(1 << 20);
+    CWaveFile& w = doc.workingFile;
+    w.SeekRaw(0);
+    for (;;) {
+        const int64_t got = w.ReadRaw(buffer.data(), static_cast<int64_t>(buffer.size()));
+        if (got < 0) return false;
+        if (got == 0) return true;
+        out.write(buffer.data(), got);
+        if (!out) return false;
+    }
+}
+
 int RunProcess(CQuillon3Doc& doc, const Args& args)
 {
+    for (const auto* out : {&args.eventsJson, &args.corrected}) {
+        if (*out && SameFile(**out, args.file)) {
+            std::cerr << "kelvane-cli: " << **out << " is the input recording; it is never written\n";
+            return kExitRefused;
+        }
+    }
+    if (args.eventsJson && args.corrected && SameFile(*args.eventsJson, *args.corrected)) {
+        std::cerr << "kelvane-cli: --events-json and --corrected name the same file\n";
+        return kExitRefused;
+    }
+    if (args.sensitivity) doc.sensitivity = *args.sensitivity;
+    if (args.mode) doc.mode = *args.mode;
+    if (args.discriminator) doc.discriminator = *args.discriminator;
+    if (args.agc) doc.agc = *args.agc;
+    if (args.minMagnitude) doc.minMagnitude = *args.minMagnitude;
+    if (args.corWidth) doc.corWidth = *args.corWidth;
+
     const auto started = std::chrono::steady_clock::now();
     const OpResult r = OpenRecording(doc, args.file);
     if (!r.Ok()) return ExitFor(r);
@@ -161,30 +275,45 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     std::unique_ptr<CProgressWnd> progress = doc.Ui().CreateProgress(false);
     doc.progress = progress.get();
     progress->SetCaption("Scanning Waveform");
-    progress->SetStageName(0, "Scan for Tracks");
-    progress->SetStage(0, -1);
-    const LoadOutcome outcome = LoadRecording(doc, nullptr);
+    CAutoProcessor processor(doc);
+    const AutoOutcome outcome = processor.Run();
     doc.progress = nullptr;
     progress.reset();
-    if (outcome == LoadOutcome::Abandoned) return g_interrupted ? kExitInterrupted : kExitFailed;
-    if (outcome == LoadOutcome::Failed) return kExitFailed;
-
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (args.eventsJson) {
-        std::ofstream out(*args.eventsJson, std::ios::binary | std::ios::trunc);
-        if (out) WriteEventsJson(out, doc);
-        if (!out || !out.flush()) {
-            std::cerr << "kelvane-cli: cannot write " << *args.eventsJson << "\n";
-            doc.DeleteContents();
-            return kExitFailed;
-        }
+    switch (outcome) {
+    case AutoOutcome::Completed: break;
+    case AutoOutcome::Stopped:
+        doc.DeleteContents();
+        return g_interrupted ? kExitInterrupted : kExitFailed;
+    case AutoOutcome::Abandoned:
+    case AutoOutcome::Declined:
+        doc.DeleteContents();
+        return g_interrupted ? kExitInterrupted : kExitFailed;
+    case AutoOutcome::Failed:
+        doc.DeleteContents();
+        return kExitFailed;
+    }
+
+    if (args.eventsJson &&
+        !WriteAtomically(*args.eventsJson, [&](std::ostream& out) {
+            WriteEventsJson(out, doc);
+            return static_cast<bool>(out);
+        })) {
+        std::cerr << "kelvane-cli: cannot write " << *args.eventsJson << "\n";
+        doc.DeleteContents();
+        return kExitFailed;
+    }
+    if (args.corrected && !WriteAtomically(*args.corrected, [&](std::ostream& out) { return CopyWorkingFile(doc, out); })) {
+        std::cerr << "kelvane-cli: cannot write " << *args.corrected << "\n";
+        doc.DeleteContents();
+        return kExitFailed;
     }
     std::printf("%s: %s, %d Hz, %d bits, %.1f s\n", args.file.c_str(), StatusWord(doc.status).c_str(), doc.sampleRate,
                 doc.bitsPerSample, duration);
     std::printf("Clicks corrected: %d\n", doc.ClickCount());
     std::printf("Tracks: %d\n", doc.TrackCount());
     std::printf("Time taken: %.2f s (%.0fx real time)\n", seconds, seconds > 0 ? duration / seconds : 0.0);
-    // Nothing is saved by this command yet: the working copy goes.
+    // Nothing else is saved by this command: the working copy goes.
     doc.DeleteContents();
     return kExitOk;
 }

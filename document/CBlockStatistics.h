@@ -34,7 +34,8 @@ private:
         int changes = 0;
         int32_t firstSum = 0;   // samples before the first sign change
         int32_t secondSum = 0;  // samples between the first and second change
-        void Add(int32_t v);
+        // Follows the sign over n samples spaced two apart (one channel).
+        void Follow(const int16_t* v, int64_t n);
     };
 
     void Complete();

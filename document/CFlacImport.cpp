@@ -102,7 +102,11 @@ protected:
     void error_callback(::FLAC__StreamDecoderErrorStatus status) override
     {
         // Lost sync or a bad frame: libFLAC goes on decoding; the user hears
-        // of it but the import is not stopped for it.
+        // of it but the import is not stopped for it. A damaged file can
+        // raise the same error thousands of times: each kind is told once.
+        const unsigned bit = 1u << (static_cast<unsigned>(status) & 31u);
+        if (reported_ & bit) return;
+        reported_ |= bit;
         char text[160];
         std::snprintf(text, sizeof text, "Got error callback: %s\n", FLAC__StreamDecoderErrorStatusString[status]);
         doc_.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, MbIcon::Warning);
@@ -143,6 +147,7 @@ private:
     uint64_t totalSamples_ = 0;
     unsigned sampleRate_ = 0, channels_ = 0, bits_ = 0;
     bool headerWritten_ = false;
+    unsigned reported_ = 0;
     std::vector<uint8_t> pcm_;
 };
 

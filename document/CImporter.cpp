@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <sys/statvfs.h>
+#include <unistd.h>
 #include <system_error>
 #include <vector>
 
@@ -32,6 +33,23 @@ std::string PathTail(const std::string& path, size_t n)
     std::string tail = path.size() > n ? path.substr(path.size() - n) : path;
     for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return tail;
+}
+
+std::string UnusedName(const std::string& path)
+{
+    // The scratch names are fixed, but a file that already has one may be
+    // the user's own (or another session's): it is never truncated. The
+    // first free name "stem-2.ext", "stem-3.ext", ... is taken instead.
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path, ec))) return path;
+    const fs::path p(path);
+    const std::string stem = (p.parent_path() / p.stem()).string();
+    const std::string ext = p.extension().string();
+    for (int k = 2; k < 10000; ++k) {
+        std::string candidate = stem + "-" + std::to_string(k) + ext;
+        if (!fs::exists(fs::symlink_status(candidate, ec))) return candidate;
+    }
+    return path + "-" + std::to_string(::getpid());
 }
 
 static int64_t StatvfsFreeSpace(const std::string& folder)
@@ -90,7 +108,7 @@ OpResult CImporter::Import(const std::string& path)
         if (isApe) {
             if (OpResult r = ImportApe(path); !r.Ok()) return r;
         } else if (isFlac) {
-            const std::string tmp = ReplaceTail(path, 5, ".tmp");
+            const std::string tmp = UnusedName(ReplaceTail(path, 5, ".tmp"));
             doc_.sourcePath = tmp;
             if (OpResult r = DecodeFlacToWav(doc_, path, tmp); !r.Ok()) {
                 doc_.sourcePath.clear();
@@ -131,7 +149,7 @@ OpResult CImporter::ImportMono()
     doc_.NotifyReset();
     doc_.originalPath = path;
     doc_.monoDataStart = mono.dataStart;
-    const std::string tmp = ReplaceTail(path, 4, ".tmp");
+    const std::string tmp = UnusedName(ReplaceTail(path, 4, ".tmp"));
     doc_.sourcePath = tmp;
     if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Create)) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
     uint8_t header[44];
@@ -170,7 +188,7 @@ OpResult CImporter::ImportApe(const std::string& path)
 
     doc_.sourceKind = kSourceApe;
     doc_.originalPath = path;
-    const std::string tmp = ReplaceTail(path, 4, ".tmp");
+    const std::string tmp = UnusedName(ReplaceTail(path, 4, ".tmp"));
     doc_.sourcePath = tmp;
     if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Create)) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
     uint8_t header[44];
@@ -226,7 +244,7 @@ OpResult CImporter::CreateWorkingFile()
 {
     const int tempMode = doc_.Settings().Get(settings::TempMode);
     const std::string tempPath = doc_.Settings().Get(settings::TempPath);
-    doc_.workingPath = WorkingFilePath(doc_.sourcePath, tempMode, tempPath);
+    doc_.workingPath = UnusedName(WorkingFilePath(doc_.sourcePath, tempMode, tempPath));
     const std::string folder = fs::path(doc_.workingPath).parent_path().string();
 
     int64_t freeBytes = freeSpace_ ? freeSpace_(folder.empty() ? "." : folder) : -1;

@@ -56,6 +56,9 @@ private:
 // replaced by `suffix` (an empty stem when the name is shorter).
 std::string ReplaceTail(const std::string& path, size_t n, const std::string& suffix);
 
+// path itself when nothing exists there, else the first free "stem-N.ext".
+std::string UnusedName(const std::string& path);
+
 // Lower-cased last n characters of a path.
 std::string PathTail(const std::string& path, size_t n);
 

@@ -23,7 +23,8 @@ class ILoadScanner {
 public:
     virtual ~ILoadScanner() = default;
     // values: the chunk's interleaved 16-bit samples from chunkOffset on,
-    // 0x40000 units plus 4096 units of look-ahead (zero past the data).
+    // 0x40000 units plus 4096 units of look-ahead; past the end of the file
+    // the values are 0 (the bytes of a trailer after the data come through).
     virtual void ScanChunk(const int16_t* values, int32_t chunkOffset, int32_t valueCount) = 0;
     // After the last chunk, unless scanning was stopped.
     virtual void EndOfScan() = 0;

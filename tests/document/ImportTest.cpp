@@ -206,7 +206,9 @@ TEST_F(ImportFixture, BadWavInputIsRefusedWithItsMessageAndNothingLeftBehind)
         const OpResult r = OpenRecording(d, path);
         EXPECT_EQ(r.kind, FailKind::BadInput);
         ASSERT_FALSE(refusing.Messages().empty());
-        if (c.text) EXPECT_EQ(refusing.Messages().back().text, c.text);
+        if (c.text) {
+            EXPECT_EQ(refusing.Messages().back().text, c.text);
+        }
         EXPECT_FALSE(refusing.Messages().back().text.empty());
         EXPECT_EQ(d.status, kStatusNotLoaded);
         EXPECT_EQ(test::ReadFileBytes(path), before);
@@ -383,7 +385,9 @@ TEST_F(ImportFixture, FlacRefusalsDeleteTheTemporaryWav)
         CQuillon3Doc d(settings, refusing);
         EXPECT_EQ(OpenRecording(d, c.path.string()).kind, FailKind::BadInput);
         ASSERT_FALSE(refusing.Messages().empty());
-        if (!c.text.empty()) EXPECT_EQ(refusing.Messages().front().text, c.text);
+        if (!c.text.empty()) {
+            EXPECT_EQ(refusing.Messages().front().text, c.text);
+        }
         EXPECT_TRUE(Leftovers({m.string(), u.string(), garbage.string()}).empty());
     }
 }

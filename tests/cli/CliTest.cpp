@@ -1,0 +1,851 @@
+// The batch tool as its users meet it: the real executable, run as a child
+// process with a private home, configuration folder and temporary folder, so
+// no run can touch the settings or scratch files of the person running the
+// tests, and every file the tool leaves anywhere can be seen.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <cerrno>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+
+#include <gtest/gtest.h>
+
+#include "document/CImporter.h"
+#include "document/WavHeader.h"
+#include "settings/QtSettingsStore.h"
+#include "settings/SettingsStore.h"
+#include "tests/support/ApeTestFiles.h"
+#include "tests/support/Demo.h"
+#include "tests/support/FlacTestFiles.h"
+#include "tests/support/Signals.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WavWriter.h"
+
+extern char** environ;
+
+namespace kelvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+    int exitStatus = -1;  // -1 when the child did not exit normally
+    int signal = 0;       // the signal that ended it, if any
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every entry under a folder, relative to it, folders included.
+std::set<std::string> Tree(const fs::path& root)
+{
+    std::set<std::string> names;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+        names.insert(fs::relative(it->path(), root).string());
+    return names;
+}
+
+// A file's bytes; nothing for a folder or a missing file.
+std::vector<uint8_t> BytesOf(const fs::path& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(path, ec) ? test::ReadFileBytes(path) : std::vector<uint8_t>{};
+}
+
+std::string Join(const std::set<std::string>& names)
+{
+    std::string s;
+    for (const auto& n : names) s += (s.empty() ? "" : ", ") + n;
+    return s.empty() ? "(nothing)" : s;
+}
+
+std::vector<int32_t> ShortMusic(size_t frames, int sampleRate = 44100, int bits = 16)
+{
+    test::MusicStyle style;
+    style.seed = 7;
+    style.sampleRate = sampleRate;
+    std::vector<int32_t> samples = test::Music(style, frames);
+    // Clicks in the music give the declicker something to find later on.
+    for (int i = 1; i <= 4; ++i) test::AddClick(samples, 2, frames * i / 5, 6, 12000, test::kBoth, 100 + i);
+    if (bits == 24)
+        for (int32_t& s : samples) s *= 256;
+    return samples;
+}
+
+std::vector<int32_t> MonoOf(const std::vector<int32_t>& stereo)
+{
+    std::vector<int32_t> mono;
+    for (size_t i = 0; i < stereo.size(); i += 2) mono.push_back(stereo[i]);
+    return mono;
+}
+
+QJsonObject ParseObject(const std::string& text, std::string& error)
+{
+    QJsonParseError pe{};
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text.data(), static_cast<qsizetype>(text.size())), &pe);
+    if (pe.error != QJsonParseError::NoError) {
+        error = pe.errorString().toStdString() + " at offset " + std::to_string(pe.offset);
+        return {};
+    }
+    if (!doc.isObject()) {
+        error = "not a JSON object";
+        return {};
+    }
+    return doc.object();
+}
+
+// A whole-number member, or a failure naming the key.
+::testing::AssertionResult IntIs(const QJsonObject& o, const char* key, int64_t want)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (!v.isDouble()) return ::testing::AssertionFailure() << "\"" << key << "\" missing or not a number";
+    const double d = v.toDouble();
+    if (d != static_cast<double>(want))
+        return ::testing::AssertionFailure() << "\"" << key << "\" is " << d << ", expected " << want;
+    return ::testing::AssertionSuccess();
+}
+
+std::string StrOf(const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toString().toStdString(); }
+
+// One scratch world per test: the input folder, the child's HOME, its
+// configuration folder and its TMPDIR are all separate, so a stray file can
+// be traced to the place it was left.
+class CliRun : public ::testing::Test {
+protected:
+    test::TempDir input_{"kelvane-cli-in"};
+    test::TempDir home_{"kelvane-cli-home"};
+    test::TempDir tmp_{"kelvane-cli-tmp"};
+    test::TempDir capture_{"kelvane-cli-io"};
+    test::TempDir reports_{"kelvane-cli-out"};
+
+    fs::path ConfigDir() const { return home_.path() / "config"; }
+    fs::path IniPath() const
+    {
+        return ConfigDir() / CQtSettingsStore::kOrganisation / (std::string(CQtSettingsStore::kApplication) + ".ini");
+    }
+
+    void SetUp() override { fs::create_directories(ConfigDir()); }
+
+    // watch: a folder whose entries are collected while the child runs,
+    // into `seen`, to show where the tool keeps its files meanwhile.
+    RunResult Run(const std::vector<std::string>& args, const fs::path* watch = nullptr,
+                  std::set<std::string>* seen = nullptr)
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (entry.rfind("HOME=", 0) == 0 || entry.rfind("XDG_CONFIG_HOME=", 0) == 0 ||
+                entry.rfind("TMPDIR=", 0) == 0)
+                continue;
+            env.push_back(entry);
+        }
+        env.push_back("HOME=" + home_.path().string());
+        env.push_back("XDG_CONFIG_HOME=" + ConfigDir().string());
+        env.push_back("TMPDIR=" + tmp_.path().string());
+
+        std::vector<std::string> argStrings{KELVANE_CLI_PATH};
+        argStrings.insert(argStrings.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argStrings) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        const fs::path outPath = capture_.file("stdout");
+        const fs::path errPath = capture_.file("stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        RunResult r;
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+            return r;
+        }
+        // A hung child must not hang the suite; the limit is far above any
+        // honest run and is no performance check.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+        int status = 0;
+        while (true) {
+            const pid_t done = waitpid(pid, &status, WNOHANG);
+            if (done == pid) break;
+            if (watch && seen) seen->merge(Tree(*watch));
+            if (done < 0) {
+                ADD_FAILURE() << "waitpid: " << std::strerror(errno);
+                return r;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "kelvane-cli did not finish within five minutes";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (WIFEXITED(status)) r.exitStatus = WEXITSTATUS(status);
+        if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+        r.out = ReadText(outPath);
+        r.err = ReadText(errPath);
+        return r;
+    }
+
+    // What a run left behind: anything new in the input folder, anything at
+    // all in the child's TMPDIR.
+    void ExpectNothingLeft(const std::set<std::string>& inputBefore, const std::string& what)
+    {
+        const std::set<std::string> now = Tree(input_.path());
+        std::set<std::string> added;
+        for (const auto& n : now)
+            if (!inputBefore.count(n)) added.insert(n);
+        // Any addition counts, not just "~.wav" working files and ".tmp"
+        // sources: the folder is the user's.
+        EXPECT_TRUE(added.empty()) << what << " left in the input folder: " << Join(added);
+        EXPECT_TRUE(Tree(tmp_.path()).empty()) << what << " left in TMPDIR: " << Join(Tree(tmp_.path()));
+    }
+
+    // Runs a command on `file` and checks the input's bytes and folder are as
+    // they were; returns the run for the caller's own checks.
+    RunResult RunOn(const std::vector<std::string>& args, const fs::path& file, const fs::path* watch = nullptr,
+                    std::set<std::string>* seen = nullptr)
+    {
+        const std::set<std::string> before = Tree(input_.path());
+        const std::vector<uint8_t> bytes = BytesOf(file);
+        RunResult r = Run(args, watch, seen);
+        EXPECT_TRUE(BytesOf(file) == bytes) << "the input " << file << " was changed";
+        std::string what;
+        for (const auto& a : args) what += a + " ";
+        ExpectNothingLeft(before, what);
+        return r;
+    }
+
+    QJsonObject InfoJson(const fs::path& file, RunResult* run = nullptr)
+    {
+        RunResult r = RunOn({"--no-settings", "info", file.string(), "--json"}, file);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        std::string error;
+        QJsonObject o = ParseObject(r.out, error);
+        EXPECT_TRUE(error.empty()) << error << "\n" << r.out;
+        if (run) *run = std::move(r);
+        return o;
+    }
+};
+
+// --- arguments ---------------------------------------------------------------
+
+TEST_F(CliRun, HelpAndVersion_StdoutAndExitZero)
+{
+    for (const char* flag : {"--help", "-h"}) {
+        SCOPED_TRACE(flag);
+        const RunResult r = Run({flag});
+        EXPECT_EQ(r.exitStatus, 0);
+        EXPECT_NE(r.out.find("Usage: kelvane-cli"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("info FILE"), std::string::npos);
+        EXPECT_NE(r.out.find("process FILE"), std::string::npos);
+        EXPECT_NE(r.out.find("--events-json"), std::string::npos);
+        EXPECT_NE(r.out.find("--no-settings"), std::string::npos);
+        EXPECT_EQ(r.err, "");
+    }
+    // Help wins over whatever else is on the line, even a bad command.
+    const RunResult mixed = Run({"frobnicate", "--help"});
+    EXPECT_EQ(mixed.exitStatus, 0);
+    EXPECT_NE(mixed.out.find("Usage:"), std::string::npos);
+
+    const RunResult v = Run({"--version"});
+    EXPECT_EQ(v.exitStatus, 0);
+    EXPECT_EQ(v.out, std::string("kelvane-cli ") + KELVANE_VERSION + "\n");
+    EXPECT_EQ(v.err, "");
+}
+
+TEST_F(CliRun, BadArguments_ExitTwoWithReasonOnStderr)
+{
+    const fs::path wav = input_.file("a.wav");
+    ASSERT_TRUE(test::WriteWav(wav, {}, test::Sine(440, 8000, 44100)));
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {{"--frobnicate", "info", wav.string()}, "unknown option --frobnicate"},
+        {{"info", wav.string(), "-x"}, "unknown option -x"},
+        {{}, "no command given"},
+        {{"--quiet"}, "no command given"},
+        {{"info"}, "info needs a FILE"},
+        {{"process"}, "process needs a FILE"},
+        {{"convert", wav.string()}, "unknown command convert"},
+        {{"info", wav.string(), "extra"}, "unexpected argument extra"},
+        {{"process", wav.string(), "--events-json"}, "--events-json needs a file name"},
+        {{"info", wav.string(), "--events-json", reports_.file("r.json").string()}, "--events-json belongs to process"},
+        {{"process", wav.string(), "--json"}, "--json belongs to info"},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const auto& a : c.args) line += a + " ";
+        SCOPED_TRACE(line);
+        const RunResult r = RunOn(c.args, wav);
+        EXPECT_EQ(r.exitStatus, 2);
+        EXPECT_NE(r.err.find("kelvane-cli: " + c.reason), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Usage:"), std::string::npos) << "the usage should follow the reason";
+        EXPECT_EQ(r.out, "");
+    }
+    // A refused command line opens no settings store at all.
+    EXPECT_TRUE(Tree(ConfigDir()).empty()) << Join(Tree(ConfigDir()));
+    EXPECT_TRUE(Tree(reports_.path()).empty());
+}
+
+// --- info --------------------------------------------------------------------
+
+TEST_F(CliRun, InfoJson_WavLayoutsAndFormats)
+{
+    struct Case {
+        const char* name;
+        test::WavOptions opts;
+        size_t frames;
+        int64_t dataStart;
+        int64_t trailer;
+    };
+    test::WavOptions cd;
+    test::WavOptions hiRes;
+    hiRes.sampleRate = 96000;
+    hiRes.bits = 24;
+    test::WavOptions odd;  // a chunk of 2 bytes before the audio, and a tail after it
+    odd.sampleRate = 48000;
+    odd.chunksBetween = {{"fact", "ab"}};
+    odd.chunksAfterData = {{"LIST", "0123456789"}};
+    const std::vector<Case> cases = {
+        {"cd.wav", cd, 44100 * 2 + 17, 44, 0},
+        {"hires.wav", hiRes, 96000 + 5, 44, 0},
+        {"ODD.WAV", odd, 48000, 54, 18},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = input_.file(c.name);
+        ASSERT_TRUE(test::WriteWav(file, c.opts, ShortMusic(c.frames, c.opts.sampleRate, c.opts.bits)));
+        RunResult run;
+        const QJsonObject o = InfoJson(file, &run);
+        EXPECT_TRUE(IntIs(o, "sourceKind", 0));
+        EXPECT_TRUE(IntIs(o, "sampleRate", c.opts.sampleRate));
+        EXPECT_TRUE(IntIs(o, "bitsPerSample", c.opts.bits));
+        EXPECT_TRUE(IntIs(o, "dataStart", c.dataStart));
+        // Positions count four bytes per frame whatever the sample size.
+        EXPECT_TRUE(IntIs(o, "dataEnd", c.dataStart + 4 * static_cast<int64_t>(c.frames)));
+        EXPECT_TRUE(IntIs(o, "dataAlign", c.dataStart % 4));
+        EXPECT_TRUE(IntIs(o, "trailerBytes", c.trailer));
+        EXPECT_NEAR(o.value("durationSeconds").toDouble(-1), static_cast<double>(c.frames) / c.opts.sampleRate, 1e-6);
+        const QJsonObject tags = o.value("tags").toObject();
+        for (const char* key : {"title", "artist", "album", "genre", "track"}) {
+            EXPECT_TRUE(tags.value(QLatin1String(key)).isString()) << key;
+            EXPECT_EQ(StrOf(tags, key), "") << key;
+        }
+        EXPECT_EQ(run.err, "") << "a sound WAV needs no message";
+    }
+}
+
+TEST_F(CliRun, InfoJson_MonoWavIsWidenedToStereo)
+{
+    const size_t frames = 30000;
+    for (int rate : {44100, 48000}) {
+        SCOPED_TRACE(rate);
+        test::WavOptions mono;
+        mono.channels = 1;
+        mono.sampleRate = rate;
+        const fs::path file = input_.file("mono" + std::to_string(rate) + ".wav");
+        ASSERT_TRUE(test::WriteWav(file, mono, MonoOf(ShortMusic(frames, rate))));
+        const QJsonObject o = InfoJson(file);
+        EXPECT_TRUE(IntIs(o, "sourceKind", 4));
+        EXPECT_TRUE(IntIs(o, "sampleRate", rate));
+        EXPECT_TRUE(IntIs(o, "bitsPerSample", 16));
+        EXPECT_TRUE(IntIs(o, "dataStart", 44));
+        EXPECT_TRUE(IntIs(o, "dataEnd", 44 + 4 * static_cast<int64_t>(frames)));
+        EXPECT_TRUE(IntIs(o, "trailerBytes", 0));
+        EXPECT_NEAR(o.value("durationSeconds").toDouble(), static_cast<double>(frames) / rate, 1e-6);
+    }
+}
+
+TEST_F(CliRun, InfoJsonAndText_FlacKindFormatAndTags)
+{
+    const size_t frames = 40000;
+    test::FlacOptions flac;
+    flac.comments = {{"TITLE", "Night Train"}, {"artist", "The Sleepers"}, {"ALBUM", "Ölmühle \"Live\""},
+                     {"GENRE", "Blues"},       {"TRACKNUMBER", "3"},       {"COMMENT", "not a listed tag"}};
+    const fs::path file = input_.file("side.flac");
+    ASSERT_TRUE(test::WriteFlac(file, flac, ShortMusic(frames)));
+
+    const QJsonObject o = InfoJson(file);
+    EXPECT_TRUE(IntIs(o, "sourceKind", 2));
+    EXPECT_TRUE(IntIs(o, "sampleRate", 44100));
+    EXPECT_TRUE(IntIs(o, "bitsPerSample", 16));
+    EXPECT_TRUE(IntIs(o, "dataStart", 44));
+    EXPECT_TRUE(IntIs(o, "dataEnd", 44 + 4 * static_cast<int64_t>(frames)));
+    EXPECT_TRUE(IntIs(o, "dataAlign", 0));
+    EXPECT_TRUE(IntIs(o, "trailerBytes", 0));
+    EXPECT_NEAR(o.value("durationSeconds").toDouble(), frames / 44100.0, 1e-6);
+    const QJsonObject tags = o.value("tags").toObject();
+    EXPECT_EQ(StrOf(tags, "title"), "Night Train");
+    EXPECT_EQ(StrOf(tags, "artist"), "The Sleepers");
+    EXPECT_EQ(StrOf(tags, "album"), "Ölmühle \"Live\"");  // escaping and UTF-8 survive
+    EXPECT_EQ(StrOf(tags, "genre"), "Blues");
+    EXPECT_EQ(StrOf(tags, "track"), "3");
+
+    // The plain form tells the same facts.
+    const RunResult text = RunOn({"--no-settings", "info", file.string()}, file);
+    EXPECT_EQ(text.exitStatus, 0) << text.err;
+    for (const std::string& pattern :
+         {std::string(R"(Source kind:\s+2 \(FLAC\))"), std::string(R"(Sample rate:\s+44100 Hz)"),
+          std::string(R"(Bits:\s+16\n)"), std::string(R"(dataStart:\s+44\n)"),
+          R"(dataEnd:\s+)" + std::to_string(44 + 4 * frames) + "\n", std::string(R"(trailerBytes:\s+0\n)"),
+          std::string(R"(Duration:\s+0\.907 s)"), std::string(R"(Title:\s+Night Train\n)"),
+          std::string(R"(Artist:\s+The Sleepers\n)"), std::string(R"(Album:\s+Ölmühle "Live"\n)"),
+          std::string(R"(Genre:\s+Blues\n)"), std::string(R"(Track:\s+3\n)")}) {
+        EXPECT_TRUE(std::regex_search(text.out, std::regex(pattern))) << pattern << " not in:\n" << text.out;
+    }
+
+    // A 24-bit 48 kHz FLAC is described as such.
+    test::FlacOptions deep;
+    deep.bits = 24;
+    deep.sampleRate = 48000;
+    const fs::path deepFile = input_.file("deep.flac");
+    ASSERT_TRUE(test::WriteFlac(deepFile, deep, ShortMusic(frames, 48000, 24)));
+    const QJsonObject d = InfoJson(deepFile);
+    EXPECT_TRUE(IntIs(d, "sourceKind", 2));
+    EXPECT_TRUE(IntIs(d, "sampleRate", 48000));
+    EXPECT_TRUE(IntIs(d, "bitsPerSample", 24));
+    EXPECT_TRUE(IntIs(d, "dataEnd", 44 + 4 * static_cast<int64_t>(frames)));
+}
+
+TEST_F(CliRun, InfoJsonAndText_ApeKindFormatAndTags)
+{
+    if (!test::JmacAvailable()) GTEST_SKIP() << "needs " << test::kJmacPath << " (Debian package libjmac-java)";
+    const int64_t frames = 30000;
+    const fs::path wav = capture_.file("ape-source.wav");
+    ASSERT_TRUE(test::WriteApeSourceWav(wav, 44100, 16, 2, test::MakeApeTestSignal(16, 2, frames, 11)));
+    const fs::path ape = input_.file("side.ape");
+    std::string error;
+    ASSERT_TRUE(test::EncodeApeWithJmac(wav, ape, 2, &error)) << error;
+    ASSERT_TRUE(test::AppendApeV2Tag(ape, {{"Title", "Morning"},
+                                           {"Artist", "Quartet"},
+                                           {"Album", "Rooms"},
+                                           {"Genre", "Jazz"},
+                                           {"Track", "12"}}));
+
+    const QJsonObject o = InfoJson(ape);
+    EXPECT_TRUE(IntIs(o, "sourceKind", 1));
+    EXPECT_TRUE(IntIs(o, "sampleRate", 44100));
+    EXPECT_TRUE(IntIs(o, "bitsPerSample", 16));
+    EXPECT_TRUE(IntIs(o, "dataStart", 44));
+    EXPECT_TRUE(IntIs(o, "dataEnd", 44 + 4 * frames));
+    EXPECT_TRUE(IntIs(o, "trailerBytes", 0));
+    EXPECT_NEAR(o.value("durationSeconds").toDouble(), frames / 44100.0, 1e-6);
+    const QJsonObject tags = o.value("tags").toObject();
+    EXPECT_EQ(StrOf(tags, "title"), "Morning");
+    EXPECT_EQ(StrOf(tags, "artist"), "Quartet");
+    EXPECT_EQ(StrOf(tags, "album"), "Rooms");
+    EXPECT_EQ(StrOf(tags, "genre"), "Jazz");
+    EXPECT_EQ(StrOf(tags, "track"), "12");
+
+    const RunResult text = RunOn({"--no-settings", "info", ape.string()}, ape);
+    EXPECT_EQ(text.exitStatus, 0) << text.err;
+    EXPECT_TRUE(std::regex_search(text.out, std::regex(R"(Source kind:\s+1 \(Monkey's Audio\))"))) << text.out;
+    EXPECT_TRUE(std::regex_search(text.out, std::regex(R"(Track:\s+12\n)"))) << text.out;
+}
+
+TEST_F(CliRun, Info_ZeroDataSizeIsRepairedWithANotice)
+{
+    const std::string notice = std::string("kelvane: ") + kMsgRepair + "\n";
+    const size_t frames = 20000;
+
+    test::WavOptions stereo;
+    stereo.dataSizeOverride = 0;
+    const fs::path file = input_.file("zero.wav");
+    ASSERT_TRUE(test::WriteWav(file, stereo, ShortMusic(frames)));
+    RunResult r;
+    const QJsonObject o = InfoJson(file, &r);
+    EXPECT_NE(r.err.find(notice), std::string::npos) << r.err;
+    EXPECT_TRUE(IntIs(o, "dataEnd", 44 + 4 * static_cast<int64_t>(frames))) << "the audio runs to the end of the file";
+
+    test::WavOptions mono;
+    mono.channels = 1;
+    mono.dataSizeOverride = 0;
+    const fs::path monoFile = input_.file("zeromono.wav");
+    ASSERT_TRUE(test::WriteWav(monoFile, mono, MonoOf(ShortMusic(frames))));
+    RunResult m;
+    const QJsonObject mo = InfoJson(monoFile, &m);
+    EXPECT_NE(m.err.find(notice), std::string::npos) << m.err;
+    EXPECT_TRUE(IntIs(mo, "sourceKind", 4));
+    EXPECT_TRUE(IntIs(mo, "dataEnd", 44 + 4 * static_cast<int64_t>(frames)));
+}
+
+// --- refused input -----------------------------------------------------------
+
+TEST_F(CliRun, RefusedInput_ExitTwoExactMessageNothingLeft)
+{
+    const std::string badFormat = std::string("kelvane: ") + kMsgBadFormat + "\n";
+    const auto music = ShortMusic(20000);
+    struct Case {
+        std::string name;
+        std::string message;  // expected on stderr
+    };
+    std::vector<Case> cases;
+
+    test::WavOptions lowMono;
+    lowMono.channels = 1;
+    lowMono.sampleRate = 22050;
+    ASSERT_TRUE(test::WriteWav(input_.file("low-mono.wav"), lowMono, MonoOf(music)));
+    cases.push_back({"low-mono.wav", badFormat});
+
+    test::WavOptions rate32;
+    rate32.sampleRate = 32000;
+    ASSERT_TRUE(test::WriteWav(input_.file("rate32.wav"), rate32, music));
+    cases.push_back({"rate32.wav", badFormat});
+
+    test::WavOptions eightBit;
+    eightBit.bits = 8;
+    std::vector<int32_t> small(music.size());
+    for (size_t i = 0; i < music.size(); ++i) small[i] = music[i] / 256;
+    ASSERT_TRUE(test::WriteWav(input_.file("eight.wav"), eightBit, small));
+    cases.push_back({"eight.wav", badFormat});
+
+    ASSERT_TRUE(test::WriteWav(input_.file("x.wave"), {}, music));
+    cases.push_back({"x.wave", std::string("kelvane: ") + kMsgNotSupported + "\n"});
+
+    cases.push_back({"missing.wav", "kelvane: The file \"" + input_.file("missing.wav").string() + "\" cannot be found.\n"});
+
+    fs::create_directory(input_.file("folder.wav"));
+    cases.push_back({"folder.wav", "kelvane: \"" + input_.file("folder.wav").string() + "\" is a folder, not an audio file.\n"});
+
+    ASSERT_TRUE(test::WriteFileBytes(input_.file("empty.wav"), {}));
+    cases.push_back({"empty.wav", "kelvane: The file is not a readable WAV file"});
+
+    test::WavOptions cut;
+    cut.truncateAt = 44 + 4000;
+    ASSERT_TRUE(test::WriteWav(input_.file("cut.wav"), cut, music));
+    cases.push_back({"cut.wav", "kelvane: The file is truncated: its \"data\" chunk declares 80000 bytes but only 4000 follow.\n"});
+
+    test::FlacOptions monoFlac;
+    monoFlac.channels = 1;
+    ASSERT_TRUE(test::WriteFlac(input_.file("mono.flac"), monoFlac, MonoOf(music)));
+    cases.push_back({"mono.flac", badFormat});
+
+    // A WAV under a FLAC name. Which complaint ends the run depends on what
+    // the decoder makes of the bytes; what matters is the refusal, and no
+    // half-made temporary source beside it.
+    ASSERT_TRUE(test::WriteWav(input_.file("renamed.flac"), {}, music));
+    cases.push_back({"renamed.flac", "kelvane: "});
+
+    ASSERT_TRUE(test::WriteFileBytes(input_.file("junk.ape"), std::vector<uint8_t>(5000, 0x5A)));
+    cases.push_back({"junk.ape", "kelvane: Error opening APE file."});
+
+    for (const Case& c : cases) {
+        const fs::path file = input_.file(c.name);
+        for (const char* command : {"info", "process"}) {
+            SCOPED_TRACE(c.name + " " + command);
+            std::vector<std::string> args{"--quiet", command, file.string()};
+            if (std::string(command) == "process") {
+                args.push_back("--events-json");
+                args.push_back(reports_.file("r.json").string());
+            }
+            const RunResult r = RunOn(args, file);
+            EXPECT_EQ(r.exitStatus, 2) << r.err;
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << "stderr:\n" << r.err;
+            EXPECT_EQ(r.out, "");
+        }
+    }
+    EXPECT_TRUE(Tree(reports_.path()).empty()) << "a refused input gets no report: " << Join(Tree(reports_.path()));
+}
+
+// --- process -----------------------------------------------------------------
+
+struct EventsReport {
+    QJsonObject o;
+    std::string error;
+};
+
+EventsReport ReadEvents(const fs::path& path)
+{
+    EventsReport r;
+    r.o = ParseObject(ReadText(path), r.error);
+    return r;
+}
+
+// The shape every report has, whatever the recording.
+void ExpectReportShape(const QJsonObject& o, int sampleRate, int bits, int64_t dataStart, int64_t dataEnd,
+                       int64_t trailer)
+{
+    EXPECT_TRUE(IntIs(o, "sampleRate", sampleRate));
+    EXPECT_TRUE(IntIs(o, "bitsPerSample", bits));
+    EXPECT_TRUE(IntIs(o, "dataStart", dataStart));
+    EXPECT_TRUE(IntIs(o, "dataEnd", dataEnd));
+    EXPECT_TRUE(IntIs(o, "dataAlign", dataStart % 4));
+    EXPECT_TRUE(IntIs(o, "status", 5)) << "a finished processing leaves the recording \"Ready to Save\"";
+    ASSERT_TRUE(o.value("events").isArray());
+    for (const QJsonValue& e : o.value("events").toArray()) {
+        ASSERT_TRUE(e.isArray());
+        EXPECT_EQ(e.toArray().size(), 5);
+    }
+    ASSERT_TRUE(o.value("tracks").isArray());
+    for (const QJsonValue& t : o.value("tracks").toArray()) {
+        ASSERT_TRUE(t.isArray());
+        ASSERT_EQ(t.toArray().size(), 2);
+        EXPECT_LE(t.toArray()[0].toInteger(), t.toArray()[1].toInteger());
+    }
+    ASSERT_TRUE(o.value("blockLevel").isArray());
+    const QJsonArray levels = o.value("blockLevel").toArray();
+    EXPECT_EQ(levels.size(), (dataEnd + trailer) / 4096 + 1);
+    bool heard = false;
+    for (const QJsonValue& v : levels) {
+        EXPECT_TRUE(v.isDouble());
+        EXPECT_GE(v.toInteger(), 0);
+        heard = heard || v.toInteger() > 0;
+    }
+    EXPECT_TRUE(heard) << "music must show in the block levels";
+}
+
+void ExpectSummary(const RunResult& r, const fs::path& file)
+{
+    EXPECT_NE(r.out.find(file.string() + ": Ready to Save, "), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\nClicks corrected: \d+\n)"))) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\nTracks: \d+\n)"))) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\nTime taken: [0-9.]+ s \([0-9]+x real time\)\n)"))) << r.out;
+}
+
+TEST_F(CliRun, Process_ShortRecordingsOfEachKindGiveSummaryAndReport)
+{
+    const size_t frames = 44100 * 3 + 123;
+    const auto music = ShortMusic(frames);
+    struct Case {
+        std::string name;
+        int64_t dataStart;
+        int64_t trailer;
+    };
+    test::WavOptions tail;
+    tail.chunksBetween = {{"fact", "ab"}};
+    tail.chunksAfterData = {{"LIST", "0123456789"}};
+    ASSERT_TRUE(test::WriteWav(input_.file("plain.wav"), {}, music));
+    ASSERT_TRUE(test::WriteWav(input_.file("tail.wav"), tail, music));
+    test::WavOptions mono;
+    mono.channels = 1;
+    ASSERT_TRUE(test::WriteWav(input_.file("mono.wav"), mono, MonoOf(music)));
+    ASSERT_TRUE(test::WriteFlac(input_.file("side.flac"), {}, music));
+    const std::vector<Case> cases = {
+        {"plain.wav", 44, 0}, {"tail.wav", 54, 18}, {"mono.wav", 44, 0}, {"side.flac", 44, 0}};
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = input_.file(c.name);
+        const fs::path out = reports_.file(c.name + ".json");
+        const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", out.string()}, file);
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(r.signal, 0);
+        ExpectSummary(r, file);
+        const EventsReport rep = ReadEvents(out);
+        ASSERT_TRUE(rep.error.empty()) << rep.error;
+        ExpectReportShape(rep.o, 44100, 16, c.dataStart, c.dataStart + 4 * static_cast<int64_t>(frames), c.trailer);
+    }
+
+    // Without --events-json the summary alone is printed and nothing written.
+    const fs::path plain = input_.file("plain.wav");
+    const RunResult bare = RunOn({"--no-settings", "process", plain.string()}, plain);
+    EXPECT_EQ(bare.exitStatus, 0) << bare.err;
+    ExpectSummary(bare, plain);
+}
+
+TEST_F(CliRun, Process_DemoRecordingReport)
+{
+    const test::DemoRecording demo = test::MakeDemoRecording();
+    const fs::path file = input_.file("demo.wav");
+    ASSERT_TRUE(test::WriteWav(file, demo.Format(), demo.samples));
+    const fs::path out = reports_.file("demo.json");
+    std::set<std::string> seen;
+    const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", out.string()},
+                              file, &tmp_.path(), &seen);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    // The working copy did live in TMPDIR while the recording was processed,
+    // so the empty TMPDIR afterwards means it was cleaned up.
+    EXPECT_TRUE(seen.count("demo~.wav")) << "seen in TMPDIR: " << Join(seen);
+    ExpectSummary(r, file);
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(Ready to Save, 44100 Hz, 16 bits, 100\.5 s)"))) << r.out;
+    const EventsReport rep = ReadEvents(out);
+    ASSERT_TRUE(rep.error.empty()) << rep.error;
+    ExpectReportShape(rep.o, 44100, 16, 44, 44 + 4 * static_cast<int64_t>(demo.Frames()), 0);
+
+    // The music is louder than the surface noise between the tracks.
+    const QJsonArray levels = rep.o.value("blockLevel").toArray();
+    auto blockOf = [](size_t frame) { return static_cast<qsizetype>((44 + 4 * static_cast<int64_t>(frame)) / 4096); };
+    const test::DemoTrack& first = demo.tracks.front();
+    const qsizetype mid = blockOf((first.startFrame + first.endFrame) / 2);
+    const qsizetype gap = blockOf(first.startFrame / 2);
+    EXPECT_GT(levels[mid].toInteger(), levels[gap].toInteger());
+}
+
+TEST_F(CliRun, Process_ReportThatCannotBeWrittenFailsWithExitOne)
+{
+    const fs::path file = input_.file("a.wav");
+    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100)));
+    fs::create_directory(reports_.file("dir.json"));
+    for (const fs::path& out : {reports_.file("no-such-folder") / "r.json", reports_.file("dir.json")}) {
+        SCOPED_TRACE(out.string());
+        const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", out.string()}, file);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_NE(r.err.find("kelvane-cli: cannot write " + out.string()), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(reports_.file("no-such-folder")));
+}
+
+// KNOWN FAULT (not fixed here): the report path is not checked against the
+// input, so naming the recording itself as --events-json OUT truncates it and
+// writes JSON over the user's audio. The tool should refuse such a command
+// line (exit 2) before processing and leave the recording untouched.
+TEST_F(CliRun, Process_ReportOverTheInputIsRefusedAndTheRecordingKept)
+{
+    const fs::path file = input_.file("keep.wav");
+    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100)));
+    const std::vector<uint8_t> original = test::ReadFileBytes(file);
+    for (const fs::path& out : {file, input_.path() / "." / "keep.wav"}) {
+        SCOPED_TRACE(out.string());
+        const RunResult r = Run({"--no-settings", "--quiet", "process", file.string(), "--events-json", out.string()});
+        EXPECT_EQ(r.exitStatus, 2) << r.err;
+        EXPECT_FALSE(r.err.empty()) << "the refusal needs a reason";
+        if (test::ReadFileBytes(file) != original) {
+            ADD_FAILURE() << "the source recording was overwritten";
+            ASSERT_TRUE(test::WriteFileBytes(file, original));
+        }
+    }
+}
+
+// KNOWN FAULT (not fixed here): the temporary source of a FLAC, APE or mono
+// input is named after it with ".tmp" in place of the extension, and the
+// working file (when kept beside the input) with "~.wav"; a file of the
+// user's that already has that name is truncated, overwritten and finally
+// deleted without a word. The run should leave it alone: pick another name,
+// or refuse with a message.
+TEST_F(CliRun, Import_UsersFileWithTheScratchNameIsKept)
+{
+    {
+        CQtSettingsStore store(IniPath().string());
+        store.Set(settings::TempMode, settings::kTempModeSameFolder);
+    }
+    const auto music = ShortMusic(20000);
+    test::WavOptions mono;
+    mono.channels = 1;
+    ASSERT_TRUE(test::WriteWav(input_.file("m.wav"), mono, MonoOf(music)));
+    ASSERT_TRUE(test::WriteFlac(input_.file("f.flac"), {}, music));
+    ASSERT_TRUE(test::WriteWav(input_.file("s.wav"), {}, music));
+    const std::vector<uint8_t> notes{'m', 'y', ' ', 'n', 'o', 't', 'e', 's', '\n'};
+    struct Case {
+        const char* input;
+        const char* bystander;
+    };
+    for (const Case& c : {Case{"m.wav", "m.tmp"}, Case{"f.flac", "f.tmp"}, Case{"s.wav", "s~.wav"}}) {
+        SCOPED_TRACE(c.input);
+        const fs::path bystander = input_.file(c.bystander);
+        ASSERT_TRUE(test::WriteFileBytes(bystander, notes));
+        const fs::path file = input_.file(c.input);
+        const RunResult r = RunOn({"--quiet", "info", file.string()}, file);
+        EXPECT_TRUE(r.exitStatus == 0 || !r.err.empty()) << "a refusal needs a reason";
+        EXPECT_TRUE(test::ReadFileBytes(bystander) == notes) << c.bystander << " was overwritten or deleted";
+    }
+}
+
+// --- settings ----------------------------------------------------------------
+
+TEST_F(CliRun, NoSettings_NoStoreTouchedAndRunsRepeatByteForByte)
+{
+    const fs::path file = input_.file("a.wav");
+    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100 * 2)));
+    const fs::path first = reports_.file("1.json");
+    const fs::path second = reports_.file("2.json");
+    for (const fs::path& out : {first, second}) {
+        const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", out.string()}, file);
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+    }
+    const std::vector<uint8_t> a = test::ReadFileBytes(first);
+    EXPECT_FALSE(a.empty());
+    EXPECT_EQ(a, test::ReadFileBytes(second)) << "two runs on the same input must give the same report";
+    const RunResult info = RunOn({"--no-settings", "info", file.string(), "--json"}, file);
+    EXPECT_EQ(info.exitStatus, 0);
+    EXPECT_TRUE(Tree(home_.path()) == std::set<std::string>{"config"})
+        << "--no-settings wrote under HOME: " << Join(Tree(home_.path()));
+
+    // The control: an ordinary run does keep its settings, and in the private
+    // configuration folder, so the check above is not vacuous.
+    const RunResult kept = RunOn({"--quiet", "info", file.string()}, file);
+    EXPECT_EQ(kept.exitStatus, 0) << kept.err;
+    EXPECT_TRUE(fs::exists(IniPath())) << "found only: " << Join(Tree(home_.path()));
+}
+
+TEST_F(CliRun, NoSettings_IgnoresAStoredTempFolderThatDoesNotExist)
+{
+    const fs::path missing = home_.file("gone") / "scratch";
+    {
+        CQtSettingsStore store(IniPath().string());
+        store.Set(settings::TempMode, settings::kTempModeUser);
+        store.Set(settings::TempPath, missing.string());
+        ASSERT_EQ(store.Problem(), "");
+    }
+    const std::vector<uint8_t> ini = test::ReadFileBytes(IniPath());
+    const fs::path file = input_.file("a.wav");
+    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100)));
+
+    // The stored folder cannot take the working file: the run fails cleanly.
+    const RunResult stored = RunOn({"--quiet", "process", file.string()}, file);
+    EXPECT_EQ(stored.exitStatus, 1) << stored.err;
+    EXPECT_NE(stored.err.find(missing.string()), std::string::npos) << "the message should name the folder:\n"
+                                                                    << stored.err;
+    EXPECT_FALSE(fs::exists(missing.parent_path()));
+
+    // The defaults put it in TMPDIR, and the store is left exactly as it was.
+    const RunResult fresh = RunOn({"--no-settings", "--quiet", "process", file.string()}, file);
+    EXPECT_EQ(fresh.exitStatus, 0) << fresh.err;
+    EXPECT_EQ(test::ReadFileBytes(IniPath()), ini);
+}
+
+TEST_F(CliRun, StoredSameFolderTempMode_WorkingFileBesideInputIsRemoved)
+{
+    {
+        CQtSettingsStore store(IniPath().string());
+        store.Set(settings::TempMode, settings::kTempModeSameFolder);
+    }
+    const fs::path file = input_.file("b.wav");
+    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100)));
+    const fs::path flac = input_.file("c.flac");
+    ASSERT_TRUE(test::WriteFlac(flac, {}, ShortMusic(44100)));
+    for (const fs::path& f : {file, flac}) {
+        SCOPED_TRACE(f.string());
+        const RunResult r = RunOn({"--quiet", "process", f.string()}, f);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+    }
+}
+
+}  // namespace
+}  // namespace kelvane
