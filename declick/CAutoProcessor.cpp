@@ -3,7 +3,7 @@
 #include "declick/CClickScanner.h"
 #include "declick/CCorrector.h"
 #include "declick/ScanParams.h"
-#include "document/CProgressWnd.h"
+#include "document/CProgressScope.h"
 #include "document/CQuillon3Doc.h"
 #include "document/DocumentOpen.h"
 #include "document/Interaction.h"
@@ -35,20 +35,8 @@ AutoOutcome CAutoProcessor::Run()
     if (tape) d.mode = settings::kModePerChannel;
     const bool scanClicks = !tape && d.sensitivity != 0;
 
-    std::unique_ptr<CProgressWnd> owned;
-    if (!d.progress) {
-        owned = ui.CreateProgress(false);
-        d.progress = owned.get();
-    }
-    struct Release {
-        CQuillon3Doc& doc;
-        bool owned;
-        ~Release()
-        {
-            if (owned) doc.progress = nullptr;
-        }
-    } release{d, owned != nullptr};
-    CProgressWnd* progress = d.progress;
+    CProgressScope scope(d);
+    CProgressWnd* progress = scope.get();
     if (progress) {
         if (tape) {
             progress->SetStageName(0, "Scan for Tracks");

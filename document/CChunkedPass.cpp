@@ -1,6 +1,6 @@
 #include "CChunkedPass.h"
 
-#include "document/CProgressWnd.h"
+#include "document/CProgressScope.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 
@@ -25,12 +25,8 @@ PassOutcome CChunkedPass::Run(const ChunkedPassOptions& options, const ChunkFn& 
     int32_t first = 0, last = 0;
     Range(doc_, first, last);
 
-    std::unique_ptr<CProgressWnd> owned;
-    CProgressWnd* progress = doc_.progress;
-    if (!progress) {
-        owned = doc_.Ui().CreateProgress(false);
-        progress = owned.get();
-    }
+    CProgressScope scope(doc_);
+    CProgressWnd* progress = scope.get();
     if (progress) {
         progress->SetRange(0, last);
         if (!options.caption.empty()) progress->SetCaption(options.caption);

@@ -1,7 +1,7 @@
 #include "CFlacImport.h"
 
 #include "document/CImporter.h"
-#include "document/CProgressWnd.h"
+#include "document/CProgressScope.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 #include "document/WavHeader.h"
@@ -170,12 +170,8 @@ OpResult DecodeFlacToWav(CQuillon3Doc& doc, const std::string& flacPath, const s
     std::vector<char> outBuffer(1 << 20);
     std::setvbuf(out, outBuffer.data(), _IOFBF, outBuffer.size());
 
-    std::unique_ptr<CProgressWnd> owned;
-    CProgressWnd* progress = doc.progress;
-    if (!progress) {
-        owned = doc.Ui().CreateProgress(false);
-        progress = owned.get();
-    }
+    CProgressScope scope(doc);
+    CProgressWnd* progress = scope.get();
 
     CFlacToWav decoder(doc, out, progress);
     decoder.set_md5_checking(true);

@@ -2,7 +2,7 @@
 
 #include "document/CApeDecoder.h"
 #include "document/CBlockStatistics.h"
-#include "document/CProgressWnd.h"
+#include "document/CProgressScope.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 
@@ -251,21 +251,8 @@ bool CLoadPass::Finish()
 
 LoadOutcome CLoadPass::Run(ILoadScanner* scanner, bool hissQuestion)
 {
-    std::unique_ptr<CProgressWnd> owned;
-    CProgressWnd* progress = doc_.progress;
-    if (!progress) {
-        owned = doc_.Ui().CreateProgress(false);
-        progress = owned.get();
-        doc_.progress = progress;
-    }
-    struct Release {
-        CQuillon3Doc& doc;
-        bool owned;
-        ~Release()
-        {
-            if (owned) doc.progress = nullptr;
-        }
-    } release{doc_, owned != nullptr};
+    CProgressScope scope(doc_);
+    CProgressWnd* progress = scope.get();
 
     if (!Begin()) return LoadOutcome::Failed;
     if (progress) progress->SetRange(0, doc_.dataEnd);
