@@ -177,6 +177,10 @@ public:
     std::string inputTrackNumber;             // the input's track-number text
     std::vector<std::string> passedOnComments;  // NAME="value", for external encoders
 
+    // --- track properties kept while the program runs -----------------------
+    std::string defaultArtist;      // survives Delete Contents
+    bool keepFileNameTitles = false;
+
     // --- the view's horizontal scale table for the rate ----------------------
     std::vector<int32_t> scaleSteps;
     std::vector<int32_t> coarseScaleSteps;
