@@ -1,0 +1,93 @@
+// The two fade curves and the program-wide choice between them.
+
+#include "document/CQuillon3Doc.h"
+#include "document/CommandState.h"
+#include "settings/SettingsStore.h"
+#include "tests/support/ScriptedInteraction.h"
+#include "tracks/FadeLaw.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace kelvane {
+namespace {
+
+double Decibels(double gain)
+{
+    return 20.0 * std::log10(gain);
+}
+
+TEST(FadeLaw, Linear_FullAtTheJoinSilentAtTheFarEndHalfBetween)
+{
+    const FadeLaw law(FadeShape::Linear);
+    const int64_t span = FadeLaw::Span(44100 * 4);
+    EXPECT_DOUBLE_EQ(law.Gain(0, span), 1.0);
+    EXPECT_DOUBLE_EQ(law.Gain(span / 2, span), 0.5);
+    EXPECT_DOUBLE_EQ(law.Gain(span, span), 0.0);
+    EXPECT_DOUBLE_EQ(law.Gain(span / 4, span), 0.75);
+}
+
+TEST(FadeLaw, Logarithmic_StraightInDecibelsFromMinusSixty)
+{
+    const FadeLaw law(FadeShape::Logarithmic);
+    const int64_t span = 4000;
+    EXPECT_DOUBLE_EQ(law.Gain(0, span), 1.0);
+    EXPECT_DOUBLE_EQ(law.Gain(span, span), 0.001);
+    EXPECT_NEAR(law.Gain(span / 2, span), 0.0316227766016838, 1e-15);
+    EXPECT_NEAR(Decibels(law.Gain(span / 4, span)), -15.0, 1e-9);
+    EXPECT_NEAR(Decibels(law.Gain(3 * span / 4, span)), -45.0, 1e-9);
+}
+
+TEST(FadeLaw, Span_AddsOneSectorAndAnEmptySpanMeansNoFade)
+{
+    EXPECT_EQ(FadeLaw::Span(0), 2352);
+    EXPECT_EQ(FadeLaw::Span(-2352), 0);
+    EXPECT_EQ(FadeLaw::Span(std::numeric_limits<int32_t>::max()), 2147483647LL + 2352);
+    for (FadeShape shape : {FadeShape::Linear, FadeShape::Logarithmic}) {
+        const FadeLaw law(shape);
+        EXPECT_EQ(law.Gain(0, FadeLaw::Span(-2352)), 1.0);
+        EXPECT_EQ(law.Gain(100, FadeLaw::Span(-5000)), 1.0);
+        // Outside the fade the gain stays at the fade's own ends.
+        EXPECT_EQ(law.Gain(-10, 2352), 1.0);
+        EXPECT_EQ(law.Gain(5000, 2352), law.Gain(2352, 2352));
+    }
+}
+
+TEST(FadeLaw, Setting_DefaultsToLogarithmicAndRoundTrips)
+{
+    CMemorySettings settings;
+    EXPECT_FALSE(FadeLaw::Load(settings).IsLinear());
+
+    FadeLaw(FadeShape::Linear).Store(settings);
+    EXPECT_EQ(settings.Get(settings::FadeLinear), 1);
+    EXPECT_TRUE(FadeLaw::Load(settings).IsLinear());
+
+    FadeLaw(FadeShape::Logarithmic).Store(settings);
+    EXPECT_EQ(settings.Get(settings::FadeLinear), 0);
+    EXPECT_EQ(FadeLaw::Load(settings).Shape(), FadeShape::Logarithmic);
+
+    // Only 1 means linear, as only 1 checks the "Linear" command.
+    settings.Set(settings::FadeLinear, 2);
+    EXPECT_FALSE(FadeLaw::Load(settings).IsLinear());
+}
+
+TEST(FadeLaw, Setting_ChecksTheMatchingFadeTypeCommand)
+{
+    CMemorySettings settings;
+    test::ScriptedInteraction ui;
+    CQuillon3Doc doc{settings, ui};
+    const ViewState view;
+    for (FadeShape shape : {FadeShape::Linear, FadeShape::Logarithmic}) {
+        FadeLaw(shape).Store(settings);
+        const int stored = FadeLaw::Load(settings).SettingValue();
+        EXPECT_EQ(QueryCommand(Command::FadeLinear, doc, view, stored).checked, shape == FadeShape::Linear);
+        EXPECT_EQ(QueryCommand(Command::FadeLogarithmic, doc, view, stored).checked,
+                  shape == FadeShape::Logarithmic);
+    }
+}
+
+}  // namespace
+}  // namespace kelvane
