@@ -3,6 +3,8 @@
 #include "cli/Report.h"
 #include "cli/TerminalInteraction.h"
 #include "declick/CAutoProcessor.h"
+#include "tracks/CTrackFinder.h"
+#include "tracks/TrackTimes.h"
 #include "document/CQuillon3Doc.h"
 #include "document/CImporter.h"
 #include "document/DocumentOpen.h"
@@ -44,6 +46,9 @@ const char* kUsage =
     "      --agc 0..3            reduce sensitivity with increasing volume\n"
     "      --min-magnitude 0..10 smallest click magnitude corrected\n"
     "      --width normal|narrow correction width\n"
+    "      --no-split            do not divide the side into tracks\n"
+    "      --tracks N            divide it into N tracks (2 to 30) instead of finding them\n"
+    "      --gapless             track boundaries without gaps\n"
     "      --events-json OUT     write the report of the processed recording to OUT\n"
     "      --corrected OUT.wav   write the corrected recording (a complete WAV) to OUT.wav\n"
     "    Scan settings not given here come from the settings store.\n"
@@ -65,6 +70,9 @@ struct Args {
     std::optional<std::string> eventsJson;
     std::optional<std::string> corrected;
     std::optional<int> sensitivity, mode, discriminator, agc, minMagnitude, corWidth;
+    bool noSplit = false;
+    bool gapless = false;
+    std::optional<int> tracks;
 };
 
 bool ParseInt(const std::string& text, int lo, int hi, int& out)
@@ -92,7 +100,8 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
         const std::string a = argv[i];
         if (processOption.empty() &&
             (a == "--events-json" || a == "--corrected" || a == "--sensitivity" || a == "--mode" ||
-             a == "--discriminator" || a == "--agc" || a == "--min-magnitude" || a == "--width"))
+             a == "--discriminator" || a == "--agc" || a == "--min-magnitude" || a == "--width" ||
+             a == "--no-split" || a == "--tracks" || a == "--gapless"))
             processOption = a;
         auto value = [&](std::optional<std::string>& into) -> bool {
             if (i + 1 >= argc) return false;
@@ -124,6 +133,15 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
             (a == "--sensitivity" ? args.sensitivity : a == "--discriminator" ? args.discriminator
                                                    : a == "--agc"           ? args.agc
                                                                             : args.minMagnitude) = v;
+        } else if (a == "--no-split") {
+            args.noSplit = true;
+        } else if (a == "--gapless") {
+            args.gapless = true;
+        } else if (a == "--tracks") {
+            std::optional<std::string> text;
+            int v = 0;
+            if (!value(text) || !ParseInt(*text, 2, 30, v)) return Usage("--tracks needs a whole number from 2 to 30");
+            args.tracks = v;
         } else if (a == "--mode") {
             std::optional<std::string> text;
             if (!value(text) || (*text != "differential" && *text != "per-channel"))
@@ -266,6 +284,13 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     if (args.agc) doc.agc = *args.agc;
     if (args.minMagnitude) doc.minMagnitude = *args.minMagnitude;
     if (args.corWidth) doc.corWidth = *args.corWidth;
+    if (args.noSplit && args.tracks) {
+        std::cerr << "kelvane-cli: --no-split and --tracks contradict each other\n";
+        return kExitRefused;
+    }
+    if (args.noSplit) doc.splitTracks = 0;
+    if (args.tracks) doc.splitTracks = 1;
+    if (args.gapless) doc.gapless = 1;
 
     const auto started = std::chrono::steady_clock::now();
     const OpResult r = OpenRecording(doc, args.file);
@@ -276,6 +301,12 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     doc.progress = progress.get();
     progress->SetCaption("Scanning Waveform");
     CAutoProcessor processor(doc);
+    if (args.tracks) {
+        const int target = *args.tracks;
+        processor.SetTrackFinder([target](CQuillon3Doc& d) { FindTracks(d, target, true); });
+    } else {
+        processor.SetTrackFinder(RunTrackFinderAfterLoad);
+    }
     const AutoOutcome outcome = processor.Run();
     doc.progress = nullptr;
     progress.reset();
@@ -312,6 +343,12 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
                 doc.bitsPerSample, duration);
     std::printf("Clicks corrected: %d\n", doc.ClickCount());
     std::printf("Tracks: %d\n", doc.TrackCount());
+    for (int32_t t = 1; t < doc.tracks.Size(); ++t) {
+        const TrackRecord& tr = doc.tracks[t];
+        std::printf("  %2d  %s - %s  (%s)\n", t, FormatMinutes((tr.start - doc.dataStart) / 4, doc.sampleRate).c_str(),
+                    FormatMinutes((tr.end - doc.dataStart) / 4, doc.sampleRate).c_str(),
+                    FormatMinutes((tr.end - tr.start) / 4, doc.sampleRate).c_str());
+    }
     std::printf("Time taken: %.2f s (%.0fx real time)\n", seconds, seconds > 0 ? duration / seconds : 0.0);
     // Nothing else is saved by this command: the working copy goes.
     doc.DeleteContents();

@@ -708,6 +708,57 @@ TEST_F(CliRun, Process_DemoRecordingReport)
     EXPECT_GT(levels[mid].toInteger(), levels[gap].toInteger());
 }
 
+TEST_F(CliRun, Process_DemoIsDividedIntoItsTracksAndItsClicksCorrected)
+{
+    const test::DemoRecording demo = test::MakeDemoRecording();
+    const fs::path file = input_.file("demo.wav");
+    ASSERT_TRUE(test::WriteWav(file, demo.Format(), demo.samples));
+    const fs::path out = reports_.file("demo.json");
+    const fs::path corrected = reports_.file("demo-corrected.wav");
+    const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", out.string(),
+                               "--corrected", corrected.string()},
+                              file);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("Tracks: 4\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(\n   1  0:00\.\d{3} - 0:2\d\.\d{3}  \(0:2\d\.\d{3}\)\n)"))) << r.out;
+    const EventsReport rep = ReadEvents(out);
+    ASSERT_TRUE(rep.error.empty()) << rep.error;
+    const QJsonArray tracks = rep.o.value("tracks").toArray();
+    ASSERT_EQ(tracks.size(), static_cast<qsizetype>(demo.tracks.size()));
+    for (qsizetype t = 0; t < tracks.size(); ++t) {
+        // Each found track holds its piece of music: it starts before the
+        // music (the lead-in) and ends after it (the tail), within 2 s.
+        const double start = (tracks[t].toArray()[0].toInteger() - 44) / 4 / 44100.0;
+        const double end = (tracks[t].toArray()[1].toInteger() - 44) / 4 / 44100.0;
+        const double musicStart = demo.tracks[static_cast<size_t>(t)].startFrame / 44100.0;
+        const double musicEnd = demo.tracks[static_cast<size_t>(t)].endFrame / 44100.0;
+        EXPECT_LE(start, musicStart) << t;
+        EXPECT_GT(start, musicStart - 2.0) << t;
+        EXPECT_GE(end, musicEnd - 0.5) << t;
+        EXPECT_LT(end, musicEnd + 2.0) << t;
+    }
+    // The corrected recording is a complete WAV of the same length, and
+    // differs from the input only near clicks.
+    const auto in = test::ReadWavSamples(file);
+    const auto fixed = test::ReadWavSamples(corrected);
+    ASSERT_TRUE(fixed.ok()) << fixed.error;
+    ASSERT_EQ(fixed.samples.size(), in.samples.size());
+    EXPECT_NE(fixed.samples, in.samples);
+
+    const RunResult whole = RunOn({"--no-settings", "--quiet", "process", file.string(), "--no-split"}, file);
+    ASSERT_EQ(whole.exitStatus, 0) << whole.err;
+    // Without the finder only the whole-recording element exists.
+    EXPECT_NE(whole.out.find("Tracks: 0\n"), std::string::npos) << whole.out;
+    const RunResult four = RunOn({"--no-settings", "--quiet", "process", file.string(), "--tracks", "4"}, file);
+    ASSERT_EQ(four.exitStatus, 0) << four.err;
+    EXPECT_NE(four.out.find("Tracks: 4\n"), std::string::npos) << four.out;
+    EXPECT_EQ(four.err.find("could not be found"), std::string::npos) << four.err;
+    const RunResult nine = RunOn({"--no-settings", "--quiet", "process", file.string(), "--tracks", "9"}, file);
+    ASSERT_EQ(nine.exitStatus, 0) << nine.err;
+    EXPECT_NE(nine.err.find("The target number of tracks could not be found"), std::string::npos) << nine.err;
+    EXPECT_EQ(RunOn({"--no-settings", "process", file.string(), "--tracks", "31"}, file).exitStatus, 2);
+}
+
 TEST_F(CliRun, Process_ReportThatCannotBeWrittenFailsWithExitOne)
 {
     const fs::path file = input_.file("a.wav");
