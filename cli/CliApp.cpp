@@ -4,6 +4,7 @@
 #include "cli/TerminalInteraction.h"
 #include "declick/CAutoProcessor.h"
 #include "tracks/CTrackFinder.h"
+#include "tracks/CTrackProperties.h"
 #include "tracks/TrackTimes.h"
 #include "document/CQuillon3Doc.h"
 #include "document/CImporter.h"
@@ -12,7 +13,10 @@
 #include "settings/QtSettingsStore.h"
 #include "settings/SettingsStore.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <map>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -49,6 +53,12 @@ const char* kUsage =
     "      --no-split            do not divide the side into tracks\n"
     "      --tracks N            divide it into N tracks (2 to 30) instead of finding them\n"
     "      --gapless             track boundaries without gaps\n"
+    "      --fade linear|log     the shape of the fades\n"
+    "      --pre-silence S, --fade-in S, --fade-out S, --post-silence S\n"
+    "                            timings in seconds for every track\n"
+    "      --album TEXT, --artist TEXT, --genre TEXT\n"
+    "                            texts for every track\n"
+    "      --title N=TEXT        the title of track N (repeatable)\n"
     "      --events-json OUT     write the report of the processed recording to OUT\n"
     "      --corrected OUT.wav   write the corrected recording (a complete WAV) to OUT.wav\n"
     "    Scan settings not given here come from the settings store.\n"
@@ -73,7 +83,24 @@ struct Args {
     bool noSplit = false;
     bool gapless = false;
     std::optional<int> tracks;
+    std::optional<int> fadeLinear;
+    std::array<std::optional<std::string>, 4> timings;  // pre-silence, fade-in, fade-out, post-silence
+    std::optional<std::string> album, artist, genre;
+    std::map<int, std::string> titles;
 };
+
+// A typed number of seconds: digits with an optional decimal point, not negative.
+bool ValidSeconds(const std::string& text)
+{
+    if (text.empty() || text.size() > 12) return false;
+    bool point = false, digit = false;
+    for (char c : text) {
+        if (c == '.' && !point) point = true;
+        else if (c >= '0' && c <= '9') digit = true;
+        else return false;
+    }
+    return digit;
+}
 
 bool ParseInt(const std::string& text, int lo, int hi, int& out)
 {
@@ -101,7 +128,9 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
         if (processOption.empty() &&
             (a == "--events-json" || a == "--corrected" || a == "--sensitivity" || a == "--mode" ||
              a == "--discriminator" || a == "--agc" || a == "--min-magnitude" || a == "--width" ||
-             a == "--no-split" || a == "--tracks" || a == "--gapless"))
+             a == "--no-split" || a == "--tracks" || a == "--gapless" || a == "--fade" || a == "--pre-silence" ||
+             a == "--fade-in" || a == "--fade-out" || a == "--post-silence" || a == "--album" || a == "--artist" ||
+             a == "--genre" || a == "--title"))
             processOption = a;
         auto value = [&](std::optional<std::string>& into) -> bool {
             if (i + 1 >= argc) return false;
@@ -133,6 +162,24 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
             (a == "--sensitivity" ? args.sensitivity : a == "--discriminator" ? args.discriminator
                                                    : a == "--agc"           ? args.agc
                                                                             : args.minMagnitude) = v;
+        } else if (a == "--fade") {
+            std::optional<std::string> text;
+            if (!value(text) || (*text != "linear" && *text != "log")) return Usage("--fade needs linear or log");
+            args.fadeLinear = *text == "linear" ? 1 : 0;
+        } else if (a == "--pre-silence" || a == "--fade-in" || a == "--fade-out" || a == "--post-silence") {
+            const int k = a == "--pre-silence" ? 0 : a == "--fade-in" ? 1 : a == "--fade-out" ? 2 : 3;
+            if (!value(args.timings[k]) || !ValidSeconds(*args.timings[k]))
+                return Usage(a + " needs a number of seconds such as 2.5");
+        } else if (a == "--album" || a == "--artist" || a == "--genre") {
+            std::optional<std::string>& into = a == "--album" ? args.album : a == "--artist" ? args.artist : args.genre;
+            if (!value(into)) return Usage(a + " needs a text");
+        } else if (a == "--title") {
+            std::optional<std::string> text;
+            const size_t eq = value(text) ? text->find('=') : std::string::npos;
+            int n = 0;
+            if (eq == std::string::npos || !ParseInt(text->substr(0, eq), 1, 9999, n))
+                return Usage("--title needs N=TEXT with a track number N");
+            args.titles[n] = text->substr(eq + 1);
         } else if (a == "--no-split") {
             args.noSplit = true;
         } else if (a == "--gapless") {
@@ -266,6 +313,35 @@ bool CopyWorkingFile(CQuillon3Doc& doc, std::ostream& out)
     }
 }
 
+// The texts and timings given on the command line, stored the way the
+// "Track Properties" dialog stores what the user typed.
+bool ApplyTrackTexts(CQuillon3Doc& doc, const Args& args)
+{
+    if (doc.TrackCount() == 0) {
+        if (!args.titles.empty() || args.album || args.artist || args.genre ||
+            std::any_of(args.timings.begin(), args.timings.end(), [](const auto& t) { return t.has_value(); }))
+            std::cerr << "kelvane-cli: the recording has no tracks; track texts and timings are not applied\n";
+        return true;
+    }
+    for (const auto& [n, title] : args.titles) {
+        if (n > doc.TrackCount())
+            std::cerr << "kelvane-cli: there is no track " << n << "; its title is not applied\n";
+    }
+    CTrackProperties props(doc, doc.defaultArtist, doc.keepFileNameTitles);
+    for (int32_t r = 0; r < props.RowCount(); ++r) {
+        const CTrackProperties::Row& row = props.RowAt(r);
+        CTrackProperties::EditValues v{row.title, row.artist, row.timings};
+        if (auto it = args.titles.find(r + 1); it != args.titles.end()) v.title = it->second;
+        if (args.artist) v.artist = *args.artist;
+        for (int k = 0; k < 4; ++k)
+            if (args.timings[k]) v.timings[k] = *args.timings[k];
+        props.SetRowValues(r, v);
+    }
+    if (args.album) props.SetAlbum(*args.album);
+    if (args.genre) props.SetGenre(*args.genre);
+    return props.Store();
+}
+
 int RunProcess(CQuillon3Doc& doc, const Args& args)
 {
     for (const auto* out : {&args.eventsJson, &args.corrected}) {
@@ -291,6 +367,7 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     if (args.noSplit) doc.splitTracks = 0;
     if (args.tracks) doc.splitTracks = 1;
     if (args.gapless) doc.gapless = 1;
+    if (args.fadeLinear) doc.Settings().Set(settings::FadeLinear, *args.fadeLinear);
 
     const auto started = std::chrono::steady_clock::now();
     const OpResult r = OpenRecording(doc, args.file);
@@ -325,6 +402,10 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
         return kExitFailed;
     }
 
+    if (!ApplyTrackTexts(doc, args)) {
+        doc.DeleteContents();
+        return kExitFailed;
+    }
     if (args.eventsJson &&
         !WriteAtomically(*args.eventsJson, [&](std::ostream& out) {
             WriteEventsJson(out, doc);
@@ -345,9 +426,10 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     std::printf("Tracks: %d\n", doc.TrackCount());
     for (int32_t t = 1; t < doc.tracks.Size(); ++t) {
         const TrackRecord& tr = doc.tracks[t];
-        std::printf("  %2d  %s - %s  (%s)\n", t, FormatMinutes((tr.start - doc.dataStart) / 4, doc.sampleRate).c_str(),
+        std::printf("  %2d  %s - %s  (%s)  %s\n", t,
+                    FormatMinutes((tr.start - doc.dataStart) / 4, doc.sampleRate).c_str(),
                     FormatMinutes((tr.end - doc.dataStart) / 4, doc.sampleRate).c_str(),
-                    FormatMinutes((tr.end - tr.start) / 4, doc.sampleRate).c_str());
+                    FormatMinutes((tr.end - tr.start) / 4, doc.sampleRate).c_str(), tr.title.c_str());
     }
     std::printf("Time taken: %.2f s (%.0fx real time)\n", seconds, seconds > 0 ? duration / seconds : 0.0);
     // Nothing else is saved by this command: the working copy goes.

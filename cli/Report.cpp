@@ -55,6 +55,23 @@ void WriteEventsJson(std::ostream& out, const CQuillon3Doc& doc)
     for (int32_t i = 1; i < doc.tracks.Size(); ++i)
         j.BeginArray().Int(doc.tracks[i].start).Int(doc.tracks[i].end).EndArray();
     j.EndArray();
+    // The texts and timings of every track (elements 1..n), timings in
+    // position units.
+    j.Key("trackInfo").BeginArray();
+    for (int32_t i = 1; i < doc.tracks.Size(); ++i) {
+        const TrackRecord& t = doc.tracks[i];
+        j.BeginObject();
+        j.Key("title").String(t.title);
+        j.Key("artist").String(t.artist);
+        j.Key("album").String(t.album);
+        j.Key("genre").String(t.genre);
+        j.Key("preSilence").Int(t.preSilence);
+        j.Key("fadeIn").Int(t.fadeIn);
+        j.Key("fadeOut").Int(t.fadeOut);
+        j.Key("postSilence").Int(t.postSilence);
+        j.EndObject();
+    }
+    j.EndArray();
     j.Key("blockLevel").BeginArray();
     for (int32_t v : doc.blockLevel) j.Int(v);
     j.EndArray();

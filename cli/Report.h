@@ -11,7 +11,8 @@ class CQuillon3Doc;
 void WriteInfoJson(std::ostream& out, const CQuillon3Doc& doc);
 
 // The report of a processed recording: format and layout, the status, the
-// real event records in list order, the tracks and the block levels.
+// real event records in list order, the tracks with their texts and
+// timings, and the block levels.
 // Positions are position units.
 void WriteEventsJson(std::ostream& out, const CQuillon3Doc& doc);
 

@@ -759,6 +759,38 @@ TEST_F(CliRun, Process_DemoIsDividedIntoItsTracksAndItsClicksCorrected)
     EXPECT_EQ(RunOn({"--no-settings", "process", file.string(), "--tracks", "31"}, file).exitStatus, 2);
 }
 
+TEST_F(CliRun, Process_TrackTextsAndTimingsAreStoredLikeTheDialogStoresThem)
+{
+    const test::DemoRecording demo = test::MakeDemoRecording();
+    const fs::path file = input_.file("demo.wav");
+    ASSERT_TRUE(test::WriteWav(file, demo.Format(), demo.samples));
+    const fs::path out = reports_.file("demo.json");
+    const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", out.string(),
+                               "--artist", "  The Band ", "--album", "Live", "--genre", "Jazz", "--title",
+                               "2=Second Song", "--pre-silence", "2.5", "--fade-in", "0.7", "--title", "9=Nobody"},
+                              file);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find("there is no track 9"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Second Song\n"), std::string::npos) << r.out;
+    const EventsReport rep = ReadEvents(out);
+    ASSERT_TRUE(rep.error.empty()) << rep.error;
+    const QJsonArray info = rep.o.value("trackInfo").toArray();
+    ASSERT_EQ(info.size(), 4);
+    for (qsizetype t = 0; t < info.size(); ++t) {
+        const QJsonObject o = info[t].toObject();
+        EXPECT_EQ(o.value("artist").toString().toStdString(), "The Band") << t;  // trimmed
+        EXPECT_EQ(o.value("album").toString().toStdString(), "Live") << t;
+        EXPECT_EQ(o.value("genre").toString().toStdString(), "Jazz") << t;
+        EXPECT_EQ(o.value("preSilence").toInteger(), 441000) << t;
+        EXPECT_EQ(o.value("fadeIn").toInteger(), 123479) << t;
+        EXPECT_EQ(o.value("fadeOut").toInteger(), 0) << t;
+    }
+    EXPECT_EQ(info[1].toObject().value("title").toString().toStdString(), "Second Song");
+    for (const char* bad : {"-1", "2,5", "abc", ""})
+        EXPECT_EQ(RunOn({"--no-settings", "process", file.string(), "--fade-out", bad}, file).exitStatus, 2) << bad;
+    EXPECT_EQ(RunOn({"--no-settings", "process", file.string(), "--title", "x=y"}, file).exitStatus, 2);
+}
+
 TEST_F(CliRun, Process_ReportThatCannotBeWrittenFailsWithExitOne)
 {
     const fs::path file = input_.file("a.wav");
