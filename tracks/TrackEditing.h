@@ -67,7 +67,8 @@ EditOutcome SplitTrack(CQuillon3Doc& doc, int32_t position);
 // and post-silence of track last. A chosen track (currentTrack not 0)
 // becomes first. The markers and the Tracks menu are rebuilt and the
 // document is marked modified; the selected event is looked up again by its
-// position, since the rebuild moves indices. Returns false, changing
+// position, since the rebuild moves indices. The views are not told: the
+// commands below do that once they have placed the cursor. Returns false, changing
 // nothing, when first == last. Throws std::out_of_range, changing nothing,
 // unless 1 <= first <= last <= the track count.
 bool MergeTracks(CQuillon3Doc& doc, int32_t first, int32_t last);
