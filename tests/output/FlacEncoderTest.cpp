@@ -1,0 +1,280 @@
+// The FLAC writer must hand back exactly the samples it was given, in the
+// declared format, with the tags and the padding block, and must never leave
+// a half-written file behind.
+
+#include <FLAC++/decoder.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "output/CFlacEncoder.h"
+#include "output/EncoderLevels.h"
+#include "tests/support/Signals.h"
+#include "tests/support/TempDir.h"
+
+namespace kelvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+struct Decoded {
+    unsigned rate = 0, channels = 0, bits = 0, minBlock = 0, maxBlock = 0;
+    uint64_t totalSamples = 0;
+    std::vector<int32_t> samples;  // interleaved
+    bool ok = false;
+};
+
+class TestDecoder final : public FLAC::Decoder::File {
+public:
+    Decoded result;
+
+protected:
+    FLAC__StreamDecoderWriteStatus write_callback(const FLAC__Frame* frame, const FLAC__int32* const buffer[]) override
+    {
+        for (unsigned i = 0; i < frame->header.blocksize; ++i)
+            for (unsigned c = 0; c < frame->header.channels; ++c) result.samples.push_back(buffer[c][i]);
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+    void metadata_callback(const FLAC__StreamMetadata* m) override
+    {
+        if (m->type != FLAC__METADATA_TYPE_STREAMINFO) return;
+        const auto& si = m->data.stream_info;
+        result.rate = si.sample_rate;
+        result.channels = si.channels;
+        result.bits = si.bits_per_sample;
+        result.minBlock = si.min_blocksize;
+        result.maxBlock = si.max_blocksize;
+        result.totalSamples = si.total_samples;
+    }
+    void error_callback(FLAC__StreamDecoderErrorStatus) override { result.ok = false; }
+};
+
+Decoded Decode(const fs::path& path)
+{
+    TestDecoder d;
+    if (d.init(path.string()) != FLAC__STREAM_DECODER_INIT_STATUS_OK) return {};
+    d.result.ok = true;
+    const bool done = d.process_until_end_of_stream();
+    d.result.ok = d.result.ok && done;
+    d.finish();
+    return d.result;
+}
+
+bool HaveTool(const char* name)
+{
+    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string CommandOutput(const std::string& command)
+{
+    std::string out;
+    if (std::FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+// Writes samples in uneven blocks, including an empty one, so the encoder's
+// own buffering is exercised across block boundaries.
+bool EncodeInBlocks(IAudioEncoder& enc, const std::vector<int32_t>& samples, int channels)
+{
+    const size_t frames = samples.size() / static_cast<size_t>(channels);
+    const size_t sizes[] = {65536, 1, 0, 4095, 30000};
+    size_t done = 0;
+    for (size_t i = 0; done < frames; ++i) {
+        const size_t n = std::min(sizes[i % 5], frames - done);
+        if (!enc.Write(samples.data() + done * channels, n)) return false;
+        done += n;
+    }
+    return true;
+}
+
+std::vector<int32_t> Scaled(std::vector<int32_t> v, int shift)
+{
+    for (auto& s : v) s = s * (1 << shift) + (s & ((1 << shift) - 1));  // fill the low bits too
+    return v;
+}
+
+std::vector<int32_t> Mono(const std::vector<int32_t>& stereo)
+{
+    std::vector<int32_t> m;
+    for (size_t i = 0; i < stereo.size(); i += 2) m.push_back(stereo[i]);
+    return m;
+}
+
+TEST(FlacEncoder, SixteenTwentyFourBitAndMono_DecodeToTheSameSamples)
+{
+    TempDir dir;
+    test::MusicStyle style;
+    style.peak = 0.99;
+    auto music = test::Music(style, 150000);
+    test::MixInto(music, test::Noise(7, 200, 150000), 0);
+    // Full-scale extremes must survive as well.
+    music[10] = 32767;
+    music[11] = -32768;
+
+    // The estimate only sizes the header; a wrong or missing one must still
+    // end up as the real length.
+    struct Case { const char* name; int bits; int channels; int rate; std::vector<int32_t> samples; uint64_t estimate; };
+    const Case cases[] = {
+        {"s16.flac", 16, 2, 44100, music, 150000},
+        {"s24.flac", 24, 2, 96000, Scaled(music, 8), 0},
+        {"m16.flac", 16, 1, 48000, Mono(music), 999999},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t frames = c.samples.size() / c.channels;
+        CFlacEncoder enc(5);
+        ASSERT_TRUE(enc.Open(dir.file(c.name), c.rate, c.bits, c.channels, c.estimate, {})) << enc.LastError();
+        ASSERT_TRUE(EncodeInBlocks(enc, c.samples, c.channels)) << enc.LastError();
+        ASSERT_TRUE(enc.Finish()) << enc.LastError();
+        EXPECT_TRUE(enc.LastError().empty());
+
+        const Decoded d = Decode(dir.file(c.name));
+        ASSERT_TRUE(d.ok);
+        EXPECT_EQ(d.rate, unsigned(c.rate));
+        EXPECT_EQ(d.bits, unsigned(c.bits));
+        EXPECT_EQ(d.channels, unsigned(c.channels));
+        EXPECT_EQ(d.totalSamples, frames);
+        EXPECT_TRUE(d.samples == c.samples);
+        EXPECT_FALSE(fs::exists(EncoderTempPath(dir.file(c.name))));
+    }
+}
+
+TEST(FlacEncoder, LevelAndVerifyOff_ReachTheLibrary)
+{
+    // Level 0 uses 1152-frame blocks, levels 5 and 8 use 4096. The level-0
+    // file is made without verification, which must not change the result.
+    TempDir dir;
+    const auto noise = test::Noise(5, 3000, 20000);
+    unsigned blocks[2] = {};
+    const int levels[2] = {FlacCompressionLevelAt(0), FlacCompressionLevelAt(2)};
+    for (int i = 0; i < 2; ++i) {
+        CFlacEncoder enc(levels[i], /*verify=*/i != 0);
+        const fs::path p = dir.file("l" + std::to_string(i) + ".flac");
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 20000, {}));
+        ASSERT_TRUE(enc.Write(noise.data(), 20000));
+        ASSERT_TRUE(enc.Finish());
+        const Decoded d = Decode(p);
+        blocks[i] = d.maxBlock;
+        EXPECT_TRUE(d.samples == noise) << i;
+    }
+    EXPECT_EQ(blocks[0], 1152u);
+    EXPECT_EQ(blocks[1], 4096u);
+}
+
+TEST(FlacEncoder, TagsAndPadding_ReadableByMetaflac)
+{
+    if (!HaveTool("metaflac")) GTEST_SKIP() << "metaflac not installed";
+    TempDir dir;
+    const fs::path p = dir.file("t.flac");
+    const auto noise = test::Noise(9, 100, 4410);
+    CFlacEncoder enc(5);
+    const EncoderTags tags = {{"TITLE", "Caf\xC3\xA9 Ol\xC3\xA9"}, {"ARTIST", "The Band"}, {"TRACKNUMBER", "3"},
+                              {"COMMENT", ""}};
+    ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 4410, tags)) << enc.LastError();
+    ASSERT_TRUE(enc.Write(noise.data(), 4410));
+    ASSERT_TRUE(enc.Finish());
+
+    EXPECT_EQ(CommandOutput("metaflac --export-tags-to=- '" + p.string() + "'"),
+              "TITLE=Caf\xC3\xA9 Ol\xC3\xA9\nARTIST=The Band\nTRACKNUMBER=3\nCOMMENT=\n");
+    const std::string list = CommandOutput("metaflac --list --block-type=PADDING '" + p.string() + "'");
+    EXPECT_NE(list.find("type: 1 (PADDING)"), std::string::npos) << list;
+    EXPECT_NE(list.find("length: 2048"), std::string::npos) << list;
+}
+
+TEST(FlacEncoder, RefusedInput_ClearErrorAndNoFile)
+{
+    TempDir dir;
+    const fs::path p = dir.file("x.flac");
+    struct Case { int rate, bits, channels; EncoderTags tags; const char* expect; };
+    const Case cases[] = {
+        {44100, 8, 2, {}, "16 or 24 bits"},
+        {44100, 16, 3, {}, "mono or stereo"},
+        {0, 16, 2, {}, "sample rate"},
+        {44100, 16, 2, {{"TI=TLE", "x"}}, "TI=TLE"},
+        {44100, 16, 2, {{"", "x"}}, "no name"},
+        {44100, 16, 2, {{"TITLE", "bad \xE9 byte"}}, "UTF-8"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expect);
+        CFlacEncoder enc(5);
+        EXPECT_FALSE(enc.Open(p, c.rate, c.bits, c.channels, 0, c.tags));
+        EXPECT_NE(enc.LastError().find(c.expect), std::string::npos) << enc.LastError();
+        EXPECT_FALSE(fs::exists(p));
+        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+    }
+
+    CFlacEncoder unopened(5);
+    const int32_t s[2] = {0, 0};
+    EXPECT_FALSE(unopened.Write(s, 1));
+    EXPECT_FALSE(unopened.Finish());
+    EXPECT_FALSE(unopened.LastError().empty());
+}
+
+TEST(FlacEncoder, UnwritablePath_NamesTheFile)
+{
+    TempDir dir;
+    const fs::path p = dir.file("missing-folder") / "x.flac";
+    CFlacEncoder enc(5);
+    EXPECT_FALSE(enc.Open(p, 44100, 16, 2, 0, {}));
+    EXPECT_NE(enc.LastError().find(p.string()), std::string::npos) << enc.LastError();
+    EXPECT_FALSE(fs::exists(dir.file("missing-folder")));
+}
+
+TEST(FlacEncoder, OutOfRangeSample_FailsAndRemovesThePartialFile)
+{
+    TempDir dir;
+    const fs::path p = dir.file("x.flac");
+    CFlacEncoder enc(5);
+    ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {}));
+    const int32_t bad[4] = {0, 0, 40000, 0};
+    EXPECT_FALSE(enc.Write(bad, 2));
+    EXPECT_NE(enc.LastError().find("range"), std::string::npos);
+    EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+    EXPECT_FALSE(enc.Write(bad, 1));  // stays failed
+    EXPECT_FALSE(fs::exists(p));
+}
+
+TEST(FlacEncoder, AbortOrDestroyUnfinished_KeepsEarlierFileAndLeavesNoPartial)
+{
+    TempDir dir;
+    const fs::path p = dir.file("x.flac");
+    ASSERT_TRUE(test::WriteFileBytes(p, {1, 2, 3}));
+    const auto noise = test::Noise(1, 500, 10000);
+    {
+        CFlacEncoder enc(5);
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 10000, {}));
+        ASSERT_TRUE(enc.Write(noise.data(), 10000));
+        EXPECT_TRUE(fs::exists(EncoderTempPath(p)));
+        enc.Abort();
+        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+        EXPECT_FALSE(enc.Finish());
+        enc.Abort();  // twice is harmless
+    }
+    {
+        CFlacEncoder enc(5);
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 10000, {}));
+        ASSERT_TRUE(enc.Write(noise.data(), 10000));
+    }
+    EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+    EXPECT_EQ(test::ReadFileBytes(p), (std::vector<uint8_t>{1, 2, 3}));
+
+    // A finished export replaces the earlier file.
+    CFlacEncoder enc(5);
+    ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 10000, {}));
+    ASSERT_TRUE(enc.Write(noise.data(), 10000));
+    ASSERT_TRUE(enc.Finish());
+    EXPECT_TRUE(Decode(p).samples == noise);
+}
+
+}  // namespace
+}  // namespace kelvane
