@@ -24,122 +24,43 @@
 // high-water mark that earlier benchmarks cannot have raised); their "time"
 // column is the child's whole run and means nothing.
 
+#include "bench/BenchSupport.h"
 #include "declick/CAutoProcessor.h"
 #include "declick/CClickScanner.h"
 #include "declick/CCorrector.h"
 #include "declick/ScanParams.h"
-#include "document/CProgressWnd.h"
 #include "document/CQuillon3Doc.h"
 #include "document/DocumentOpen.h"
 #include "document/EventRecord.h"
-#include "document/Interaction.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/Signals.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/WavWriter.h"
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <malloc.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace kelvane::bench;
 using kelvane::AutoOutcome;
 using kelvane::CQuillon3Doc;
 using kelvane::LoadOutcome;
 
-constexpr int kRate = 44100;
-constexpr int64_t kFrameBytes = 4;
 constexpr double kTargetRealTime = 300.0;
 
 // --- the recording ----------------------------------------------------------
 
-// The music under the clicks: a few seconds of synthesised music tiled with
-// a gain that keeps changing, tracks of a few minutes with quiet gaps of
-// surface noise between them, and surface noise under everything. Every frame
-// is a pure function of its index.
-class MusicSynth {
-public:
-    MusicSynth()
-    {
-        using kelvane::test::MusicStyle;
-        const MusicStyle styles[] = {
-            {.seed = 11, .tempoBpm = 96, .rootMidi = 57, .minor = false, .peak = 0.9, .brightness = 2},
-            {.seed = 23, .tempoBpm = 132, .rootMidi = 50, .minor = true, .peak = 0.8, .brightness = 4},
-            {.seed = 37, .tempoBpm = 72, .rootMidi = 62, .minor = false, .peak = 0.7, .brightness = 1},
-        };
-        for (const MusicStyle& s : styles) pieces_.push_back(kelvane::test::Music(s, kTileFrames));
-        noise_ = kelvane::test::SurfaceNoise(5, kTileFrames, 60);
-    }
-
-    // Writes frames [first, first + count) as interleaved stereo, clipped to
-    // 16 bits but held in 32 (the clicks are added on top).
-    void Fill(int64_t first, int64_t count, int32_t* out) const
-    {
-        for (int64_t done = 0; done < count;) {
-            const int64_t f = first + done;
-            const int64_t tile = f / kTileFrames;
-            const int64_t inTile = f % kTileFrames;
-            const int64_t n = std::min(count - done, kTileFrames - inTile);
-            const bool gap = tile % kTilesPerTrack == kTilesPerTrack - 1;
-            const std::vector<int32_t>& music = pieces_[static_cast<size_t>(tile % 3)];
-            // Q15 gain sliding from this tile's value to the next one's.
-            const int64_t g0 = gap ? 0 : TileGain(tile);
-            const int64_t g1 = gap ? 0 : TileGain(tile + 1);
-            for (int64_t k = 0; k < n; ++k) {
-                const int64_t i = inTile + k;
-                const int64_t g = g0 + (g1 - g0) * i / kTileFrames;
-                for (int c = 0; c < 2; ++c) {
-                    const size_t s = static_cast<size_t>(2 * i + c);
-                    const int64_t v = ((music[s] * g) >> 15) + noise_[s];
-                    out[2 * (done + k) + c] = static_cast<int32_t>(std::clamp<int64_t>(v, -32768, 32767));
-                }
-            }
-            done += n;
-        }
-    }
-
-private:
-    static constexpr int64_t kTileFrames = 5 * kRate;
-    static constexpr int64_t kTilesPerTrack = 40;  // 3 min 20 s of music, then 5 s of surface noise
-
-    static int64_t TileGain(int64_t tile)
-    {
-        kelvane::test::Prng rng(0x5EED0000u + static_cast<uint64_t>(tile));
-        return rng.Range(8000, 32768);  // about -12 dB to 0 dB
-    }
-
-    std::vector<std::vector<int32_t>> pieces_;
-    std::vector<int32_t> noise_;
-};
-
-const MusicSynth& Music()
-{
-    static const MusicSynth synth;
-    return synth;
-}
+// The music under the clicks is the load benchmark's (MusicSynth); the
+// clicks laid on it are made here.
 
 struct Click {
     int64_t frame = 0;
@@ -239,124 +160,27 @@ void FillSide(int64_t first, int64_t count, std::vector<int32_t>& scratch, int16
     for (int64_t i = 0; i < 2 * count; ++i) out[i] = static_cast<int16_t>(scratch[static_cast<size_t>(2 * lead + i)]);
 }
 
-bool WriteAll(int fd, const void* data, size_t bytes)
+// The scratch folder and the clicked sides in it. The folder goes with the
+// process, and with it every working file a pass left behind.
+Sides& TheSides()
 {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (bytes > 0) {
-        const ssize_t n = ::write(fd, p, bytes);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        bytes -= static_cast<size_t>(n);
-    }
-    return true;
+    static Sides sides("kelvane-bench-process",
+                       [scratch = std::vector<int32_t>()](int64_t first, int64_t count, int16_t* out) mutable {
+                           FillSide(first, count, scratch, out);
+                       });
+    return sides;
 }
-
-// Writes a side of `minutes` to path and syncs it, so no writeback of it is
-// left to disturb the timed runs. Throws when the file cannot be written.
-void WriteSide(const fs::path& path, int minutes)
-{
-    const int64_t frames = int64_t{minutes} * 60 * kRate;
-    const int64_t dataBytes = frames * kFrameBytes;
-    kelvane::test::WavOptions opts;
-    opts.dataSizeOverride = static_cast<uint32_t>(dataBytes);
-    opts.riffSizeOverride = static_cast<uint32_t>(36 + dataBytes);
-    const std::vector<uint8_t> header = kelvane::test::WavBytes(opts, {});
-
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot create " + path.string() + ": " + std::strerror(errno));
-    bool ok = WriteAll(fd, header.data(), header.size());
-    constexpr int64_t kBlockFrames = 1 << 18;
-    std::vector<int16_t> block(static_cast<size_t>(2 * kBlockFrames));
-    std::vector<int32_t> scratch;
-    for (int64_t f = 0; ok && f < frames; f += kBlockFrames) {
-        const int64_t n = std::min(kBlockFrames, frames - f);
-        FillSide(f, n, scratch, block.data());
-        ok = WriteAll(fd, block.data(), static_cast<size_t>(n * kFrameBytes));
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok) throw std::runtime_error("cannot write " + path.string() + ": " + std::strerror(errno));
-}
-
-// The scratch folder and the sides in it, made on first use. The folder goes
-// with the process, and with it every working file a pass left behind.
-class Sides {
-public:
-    static Sides& Get()
-    {
-        static Sides sides;
-        return sides;
-    }
-
-    // The path of the side of `minutes`, written the first time it is asked for.
-    const fs::path& Side(int minutes)
-    {
-        // A side is written in full; a wrong length must not fill the disk.
-        if (minutes < 1 || minutes > 60) throw std::runtime_error("no side of " + std::to_string(minutes) + " minutes");
-        auto it = paths_.find(minutes);
-        if (it != paths_.end()) return it->second;
-        const fs::path path = dir_.file("side" + std::to_string(minutes) + ".wav");
-        WriteSide(path, minutes);
-        return paths_.emplace(minutes, path).first->second;
-    }
-
-private:
-    Sides() : dir_("kelvane-bench-process") {}
-    kelvane::test::TempDir dir_;
-    std::map<int, fs::path> paths_;
-};
-
-double AudioSeconds(int minutes) { return minutes * 60.0; }
 
 // --- the user ---------------------------------------------------------------
-
-// Nobody at the keyboard: every box is answered with the button that backs
-// out, and counted, since processing a good file asks nothing.
-class SilentInteraction final : public kelvane::IInteraction {
-public:
-    kelvane::MbAnswer MessageBox(std::string_view text, std::string_view, kelvane::MbButtons buttons,
-                                 kelvane::MbIcon) override
-    {
-        ++shown;
-        lastText.assign(text);
-        switch (buttons) {
-        case kelvane::MbButtons::Ok: return kelvane::MbAnswer::Ok;
-        case kelvane::MbButtons::YesNo: return kelvane::MbAnswer::No;
-        case kelvane::MbButtons::OkCancel:
-        case kelvane::MbButtons::YesNoCancel: return kelvane::MbAnswer::Cancel;
-        }
-        return kelvane::MbAnswer::Cancel;
-    }
-
-    std::unique_ptr<kelvane::CProgressWnd> CreateProgress(bool) override
-    {
-        return std::make_unique<kelvane::CProgressWnd>();
-    }
-
-    int shown = 0;
-    std::string lastText;
-};
 
 // The settings a document of the rig starts from: the working file beside
 // the input, and the default sensitivity.
 kelvane::CMemorySettings RigSettings()
 {
-    kelvane::CMemorySettings settings;
-    settings.Set(kelvane::settings::TempMode, kelvane::settings::kTempModeSameFolder);
+    kelvane::CMemorySettings settings = SameFolderSettings();
     settings.Set(kelvane::settings::Sensitivity, 3);
     return settings;
 }
-
-// The settings come first, so that they are in place when the document reads
-// its scan settings in its constructor.
-struct DocumentRig {
-    kelvane::CMemorySettings settings = RigSettings();
-    SilentInteraction ui;
-    CQuillon3Doc doc{settings, ui};
-};
 
 // Imports the side and runs the automatic processing on it. Returns an empty
 // string when it ran through to "ready to save" without asking anything,
@@ -373,12 +197,6 @@ std::string ProcessOnce(DocumentRig& rig, const std::string& path)
 
 // --- results kept for the summary -------------------------------------------
 
-std::map<std::string, std::vector<double>>& Timings()
-{
-    static std::map<std::string, std::vector<double>> timings;
-    return timings;
-}
-
 std::map<int, int32_t>& ClicksFound()
 {
     static std::map<int, int32_t> found;
@@ -389,15 +207,6 @@ std::map<int, Tally>& Tallies()
 {
     static std::map<int, Tally> tallies;
     return tallies;
-}
-
-double Best(const std::vector<double>& v) { return v.empty() ? 0 : *std::min_element(v.begin(), v.end()); }
-
-double Mean(const std::vector<double>& v)
-{
-    double s = 0;
-    for (double x : v) s += x;
-    return v.empty() ? 0 : s / static_cast<double>(v.size());
 }
 
 struct MemoryFigures {
@@ -416,48 +225,6 @@ std::map<int, MemoryFigures>& Memory()
     return memory;
 }
 
-class Stopwatch {
-public:
-    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
-    double Seconds() const
-    {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    }
-
-private:
-    std::chrono::steady_clock::time_point start_;
-};
-
-int64_t FileBytes(const fs::path& path)
-{
-    std::error_code ec;
-    const auto n = fs::file_size(path, ec);
-    return ec ? -1 : static_cast<int64_t>(n);
-}
-
-// The source must come out of every pass exactly as it went in; size and
-// modification time are enough to catch a write, which is all a benchmark
-// needs to notice.
-struct SourceStamp {
-    explicit SourceStamp(const fs::path& path)
-    {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0) {
-            size = st.st_size;
-            mtimeNs = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-        }
-    }
-    bool operator==(const SourceStamp&) const = default;
-    int64_t size = -1;
-    int64_t mtimeNs = 0;
-};
-
-void SetRateCounters(benchmark::State& state, int minutes, int64_t bytes)
-{
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
-    state.counters["xRealTime"] = benchmark::Counter(AudioSeconds(minutes), benchmark::Counter::kIsIterationInvariantRate);
-}
-
 // Empties the document and checks that its working file went with it.
 std::string Empty(DocumentRig& rig)
 {
@@ -474,10 +241,10 @@ std::string Empty(DocumentRig& rig)
 void BM_LoadPass(benchmark::State& state)
 {
     const int minutes = static_cast<int>(state.range(0));
-    const fs::path& side = Sides::Get().Side(minutes);
+    const fs::path& side = TheSides().Side(minutes);
     const int64_t bytes = FileBytes(side);
     const SourceStamp before(side);
-    DocumentRig rig;
+    DocumentRig rig{RigSettings()};
     auto loadOnce = [&]() -> std::string {
         if (!kelvane::OpenRecording(rig.doc, side.string()).Ok()) return "open failed: " + rig.ui.lastText;
         if (kelvane::LoadRecording(rig.doc, nullptr) != LoadOutcome::Completed)
@@ -509,12 +276,12 @@ void BM_LoadPass(benchmark::State& state)
 void BM_Process(benchmark::State& state)
 {
     const int minutes = static_cast<int>(state.range(0));
-    const fs::path& side = Sides::Get().Side(minutes);
+    const fs::path& side = TheSides().Side(minutes);
     const int64_t bytes = FileBytes(side);
     const SourceStamp before(side);
     const std::vector<int64_t> laidFrames = LaidFrames(minutes);
     const auto laid = static_cast<int64_t>(laidFrames.size());
-    DocumentRig rig;
+    DocumentRig rig{RigSettings()};
     int32_t clicks = 0;
     std::optional<Tally> tally;
     auto processOnce = [&]() -> std::string {
@@ -564,11 +331,11 @@ void BM_Process(benchmark::State& state)
 void BM_ProcessStages(benchmark::State& state)
 {
     const int minutes = static_cast<int>(state.range(0));
-    const fs::path& side = Sides::Get().Side(minutes);
+    const fs::path& side = TheSides().Side(minutes);
     const int64_t bytes = FileBytes(side);
     std::string m = "/";
     m += std::to_string(minutes);
-    DocumentRig rig;
+    DocumentRig rig{RigSettings()};
     CQuillon3Doc& d = rig.doc;
     std::array<double, 4> lap{};
     auto stagesOnce = [&]() -> std::string {
@@ -621,34 +388,13 @@ void BM_ProcessStages(benchmark::State& state)
 
 // --- memory -------------------------------------------------------------------
 
-std::optional<int64_t> StatusKiB(const char* field)
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const size_t len = std::strlen(field);
-    while (std::getline(in, line)) {
-        if (line.compare(0, len, field) == 0 && line.size() > len && line[len] == ':')
-            return std::stoll(line.substr(len + 1));
-    }
-    return std::nullopt;
-}
-
 // Runs in the forked child: import and process once, and measure how far the
 // resident set rose above where it started.
 MemoryFigures MeasureInChild(const fs::path& side)
 {
     MemoryFigures m;
-    DocumentRig rig;
-    // What the parent freed but the allocator kept would otherwise be reused
-    // without showing as growth.
-    ::malloc_trim(0);
-    bool highWater = false;
-    {
-        std::ofstream clear("/proc/self/clear_refs");
-        clear << "5";
-        clear.flush();
-        highWater = static_cast<bool>(clear);
-    }
+    DocumentRig rig{RigSettings()};
+    const bool highWater = ResetHighWater();
     const std::optional<int64_t> startKiB = StatusKiB("VmRSS");
     if (!startKiB) {
         std::snprintf(m.error, sizeof m.error, "cannot read /proc/self/status");
@@ -658,21 +404,11 @@ MemoryFigures MeasureInChild(const fs::path& side)
         std::snprintf(m.error, sizeof m.error, "%s", e.c_str());
         return m;
     }
-    int64_t peakKiB = 0;
-    if (highWater) {
-        peakKiB = StatusKiB("VmHWM").value_or(0);
-    } else {
-        rusage ru {};
-        ::getrusage(RUSAGE_SELF, &ru);
-        peakKiB = ru.ru_maxrss;
-    }
+    const int64_t peakKiB = PeakKiB(highWater);
     m.fromHighWater = highWater;
     m.growthKiB = static_cast<double>(peakKiB - *startKiB);
     const CQuillon3Doc& d = rig.doc;
-    m.arraysKiB = static_cast<double>(d.blockLevel.capacity() * sizeof(int32_t) +
-                                      d.blockEnvelope.capacity() * sizeof(std::array<int8_t, 4>) +
-                                      d.segmentCorrections.capacity() * sizeof(int32_t)) /
-                  1024.0;
+    m.arraysKiB = DocumentArraysKiB(d);
     m.eventsKiB = static_cast<double>((static_cast<size_t>(d.events.Capacity()) +
                                        static_cast<size_t>(d.staging.Capacity())) *
                                       sizeof(kelvane::EventRecord)) /
@@ -686,45 +422,10 @@ MemoryFigures MeasureInChild(const fs::path& side)
 void BM_ProcessPeakMemory(benchmark::State& state)
 {
     const int minutes = static_cast<int>(state.range(0));
-    const fs::path& side = Sides::Get().Side(minutes);
+    const fs::path& side = TheSides().Side(minutes);
     MemoryFigures m;
     for (auto _ : state) {
-        int pipeFds[2];
-        if (::pipe(pipeFds) != 0) {
-            state.SkipWithError("pipe failed");
-            return;
-        }
-        const pid_t pid = ::fork();
-        if (pid < 0) {
-            state.SkipWithError("fork failed");
-            return;
-        }
-        if (pid == 0) {
-            ::close(pipeFds[0]);
-            const MemoryFigures child = MeasureInChild(side);
-            const bool sent = WriteAll(pipeFds[1], &child, sizeof child);
-            ::_exit(sent ? 0 : 1);
-        }
-        ::close(pipeFds[1]);
-        size_t got = 0;
-        auto* p = reinterpret_cast<char*>(&m);
-        while (got < sizeof m) {
-            const ssize_t n = ::read(pipeFds[0], p + got, sizeof m - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
-        ::close(pipeFds[0]);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        if (got != sizeof m || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            state.SkipWithError("the measuring child did not report");
-            return;
-        }
-        if (m.error[0] != '\0') {
-            state.SkipWithError(m.error);
-            return;
-        }
+        if (!MeasureInFork(state, m, [&] { return MeasureInChild(side); })) return;
     }
     Memory()[minutes] = m;
     state.counters["peakGrowthKiB"] = m.growthKiB;
@@ -744,16 +445,11 @@ BENCHMARK(BM_ProcessPeakMemory)->Arg(5)->Arg(20)->ArgName("min")->Unit(benchmark
 // The figures the targets are stated in, from this one run.
 void PrintSummary()
 {
-    const auto& t = Timings();
-    auto stat = [&](const std::string& key, bool best) -> double {
-        auto it = t.find(key);
-        return it == t.end() ? 0.0 : best ? Best(it->second) : Mean(it->second);
-    };
     const double limit = AudioSeconds(20) / kTargetRealTime;
     for (const bool best : {false, true}) {
         std::printf("\nSummary, %s of the timed iterations (wall clock):\n", best ? "best" : "mean");
-        const double process = stat("process/20", best);
-        const double load = stat("load/20", best);
+        const double process = TimingStat("process/20", best);
+        const double load = TimingStat("load/20", best);
         if (process > 0) {
             std::printf("  processing, 20 min side: %.3f s = %.0fx real time (target >= %.0fx, <= %.1f s): %s\n",
                         process, AudioSeconds(20) / process, kTargetRealTime, limit,
@@ -773,15 +469,15 @@ void PrintSummary()
         }
         double stages = 0;
         for (const char* s : {"stage.open/20", "stage.load+scan/20", "stage.corrections/20", "stage.empty/20"})
-            stages += stat(s, best);
+            stages += TimingStat(s, best);
         if (stages > 0) {
             for (const char* s : {"stage.open/20", "stage.load+scan/20", "stage.corrections/20", "stage.empty/20"})
-                std::printf("  %-22s %.3f s (%.0f%% of the stages)\n", s, stat(s, best), 100.0 * stat(s, best) / stages);
-            const double loadScan = stat("stage.load+scan/20", best);
+                std::printf("  %-22s %.3f s (%.0f%% of the stages)\n", s, TimingStat(s, best), 100.0 * TimingStat(s, best) / stages);
+            const double loadScan = TimingStat("stage.load+scan/20", best);
             if (load > 0 && loadScan > 0)
                 std::printf("  the scan inside the load pass: about %.3f s\n", loadScan - load);
         }
-        const double process5 = stat("process/5", best);
+        const double process5 = TimingStat("process/5", best);
         if (process5 > 0 && process > 0)
             std::printf("  processing 20 min / 5 min: %.2f (4 if linear)\n", process / process5);
     }
@@ -806,17 +502,4 @@ void PrintSummary()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    try {
-        benchmark::RunSpecifiedBenchmarks();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "bench_process: %s\n", e.what());
-        return 1;
-    }
-    PrintSummary();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return kelvane::bench::RunBenchmarks(argc, argv, "bench_process", PrintSummary); }

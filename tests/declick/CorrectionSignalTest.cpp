@@ -6,10 +6,8 @@
 #include "declick/CSpectralRepair.h"
 #include "document/CQuillon3Doc.h"
 #include "document/DocumentOpen.h"
-#include "settings/SettingsStore.h"
-#include "tests/support/ScriptedInteraction.h"
+#include "tests/declick/CorrectorTestDoc.h"
 #include "tests/support/Signals.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/WavWriter.h"
 
 #include <gtest/gtest.h>
@@ -22,30 +20,7 @@
 namespace kelvane {
 namespace {
 
-struct Side {
-    test::TempDir dir;
-    CMemorySettings settings;
-    test::ScriptedInteraction ui;
-    CQuillon3Doc doc{settings, ui};
-    std::unique_ptr<CCorrector> corrector;
-
-    void Load(const std::vector<int32_t>& samples, int bits = 16, int rate = 44100)
-    {
-        settings.Set(settings::TempMode, settings::kTempModeSameFolder);
-        test::WavOptions opts;
-        opts.bits = bits;
-        opts.sampleRate = rate;
-        ASSERT_TRUE(test::WriteWav(dir.file("side.wav"), opts, samples));
-        ASSERT_TRUE(OpenRecording(doc, dir.file("side.wav").string()).Ok());
-        ASSERT_EQ(LoadRecording(doc, nullptr), LoadOutcome::Completed);
-        corrector = std::make_unique<CCorrector>(doc);
-    }
-    EventRecord Record(int frame, int32_t width, int32_t pass = 1) const
-    {
-        return {pass, 0, doc.dataStart + 4 * frame, width, 0};
-    }
-    std::vector<int32_t> Working() const { return test::ReadWavSamples(doc.workingPath).samples; }
-};
+using Side = test::CorrectorTestDoc;
 
 // Frames relative to the click that a correction of this width may change.
 std::pair<int, int> Reach(int32_t width)
@@ -138,7 +113,7 @@ TEST(CorrectionSignal, WidestCorrectionsLeaveTheStrongestPartialsOut)
         for (int32_t width : {292, 300}) {
             SCOPED_TRACE(testing::Message() << rate << " Hz, width " << width);
             Side side;
-            side.Load(dirty, 16, rate);
+            side.Load(dirty, rate);
             ASSERT_TRUE(side.corrector->CorrectOne(side.Record(click, width)));
             const auto got = side.Working();
             const int c = CCorrector::HalfLength(width);
@@ -176,8 +151,8 @@ TEST(CorrectionSignal, TwentyFourBitKeepsLowBytesWhereNothingChanged)
     for (size_t i = 0; i < deep.size(); ++i) deep[i] = upper[i] * 256 + static_cast<int32_t>(rng.Below(256));
 
     Side hi, lo;
-    hi.Load(deep, 24);
-    lo.Load(upper, 16);
+    hi.Load(deep, 44100, 24);
+    lo.Load(upper);
     // A long correction on both channels, a short one on the right only.
     for (const auto& [frame, width] : {std::pair{click, 40}, std::pair{click + 3000, 0x1000 | 3}}) {
         ASSERT_TRUE(hi.corrector->CorrectOne(hi.Record(frame, width)));

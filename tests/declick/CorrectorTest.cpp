@@ -5,11 +5,10 @@
 #include "declick/CCorrector.h"
 #include "document/CQuillon3Doc.h"
 #include "document/DocumentOpen.h"
-#include "settings/SettingsStore.h"
+#include "tests/declick/CorrectorTestDoc.h"
 #include "tests/support/RecordingProgress.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/Signals.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/WavWriter.h"
 
 #include <gtest/gtest.h>
@@ -20,29 +19,7 @@
 namespace kelvane {
 namespace {
 
-// One recording loaded into a document of its own.
-struct Side {
-    test::TempDir dir;
-    CMemorySettings settings;
-    test::ScriptedInteraction ui;
-    CQuillon3Doc doc{settings, ui};
-    std::unique_ptr<CCorrector> corrector;
-
-    void Load(const std::vector<int32_t>& samples, int rate = 44100, int bits = 16)
-    {
-        settings.Set(settings::TempMode, settings::kTempModeSameFolder);
-        test::WavOptions opts;
-        opts.sampleRate = rate;
-        opts.bits = bits;
-        ASSERT_TRUE(test::WriteWav(dir.file("side.wav"), opts, samples));
-        ASSERT_TRUE(OpenRecording(doc, dir.file("side.wav").string()).Ok());
-        ASSERT_EQ(LoadRecording(doc, nullptr), LoadOutcome::Completed);
-        corrector = std::make_unique<CCorrector>(doc);
-    }
-    int32_t Pos(int frame) const { return doc.dataStart + 4 * frame; }
-    std::vector<int32_t> Working() const { return test::ReadWavSamples(doc.workingPath).samples; }
-    bool Correct(int frame, int32_t width, int32_t pass = 1) { return corrector->CorrectOne({pass, 0, Pos(frame), width, 0}); }
-};
+using Side = test::CorrectorTestDoc;
 
 constexpr int kFrames = 16384;
 constexpr int kClick = 8000;

@@ -13,6 +13,7 @@
 
 #include "output/CFlacEncoder.h"
 #include "output/EncoderLevels.h"
+#include "tests/output/EncoderTestSupport.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TempDir.h"
 
@@ -20,6 +21,8 @@ namespace kelvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CommandOutput;
+using test::HaveTool;
 using test::TempDir;
 
 struct Decoded {
@@ -63,23 +66,6 @@ Decoded Decode(const fs::path& path)
     d.result.ok = d.result.ok && done;
     d.finish();
     return d.result;
-}
-
-bool HaveTool(const char* name)
-{
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string CommandOutput(const std::string& command)
-{
-    std::string out;
-    if (std::FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
 }
 
 // Writes samples in uneven blocks, including an empty one, so the encoder's
@@ -207,10 +193,7 @@ TEST(FlacEncoder, RefusedInput_ClearErrorAndNoFile)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expect);
         CFlacEncoder enc(5);
-        EXPECT_FALSE(enc.Open(p, c.rate, c.bits, c.channels, 0, c.tags));
-        EXPECT_NE(enc.LastError().find(c.expect), std::string::npos) << enc.LastError();
-        EXPECT_FALSE(fs::exists(p));
-        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+        test::ExpectOpenRefused(enc, p, c.rate, c.bits, c.channels, c.tags, c.expect);
     }
 
     CFlacEncoder unopened(5);
@@ -250,23 +233,7 @@ TEST(FlacEncoder, AbortOrDestroyUnfinished_KeepsEarlierFileAndLeavesNoPartial)
     const fs::path p = dir.file("x.flac");
     ASSERT_TRUE(test::WriteFileBytes(p, {1, 2, 3}));
     const auto noise = test::Noise(1, 500, 10000);
-    {
-        CFlacEncoder enc(5);
-        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 10000, {}));
-        ASSERT_TRUE(enc.Write(noise.data(), 10000));
-        EXPECT_TRUE(fs::exists(EncoderTempPath(p)));
-        enc.Abort();
-        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
-        EXPECT_FALSE(enc.Finish());
-        enc.Abort();  // twice is harmless
-    }
-    {
-        CFlacEncoder enc(5);
-        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 10000, {}));
-        ASSERT_TRUE(enc.Write(noise.data(), 10000));
-    }
-    EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
-    EXPECT_EQ(test::ReadFileBytes(p), (std::vector<uint8_t>{1, 2, 3}));
+    test::ExpectUnfinishedKeepsEarlierFile([] { return CFlacEncoder(5); }, p, noise, 10000);
 
     // A finished export replaces the earlier file.
     CFlacEncoder enc(5);

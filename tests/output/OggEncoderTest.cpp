@@ -12,6 +12,7 @@
 
 #include "output/COggEncoder.h"
 #include "output/EncoderLevels.h"
+#include "tests/output/EncoderTestSupport.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WavWriter.h"
@@ -21,24 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::system_clock;
+using test::CommandOutput;
+using test::HaveTool;
 using test::TempDir;
-
-bool HaveTool(const char* name)
-{
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string CommandOutput(const std::string& command)
-{
-    std::string out;
-    if (std::FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
 
 COggEncoder::Clock FixedClock(int64_t seconds)
 {
@@ -159,10 +145,7 @@ TEST(OggEncoder, RefusedInput_ClearErrorAndNoFile)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expect);
         COggEncoder enc(0.5f);
-        EXPECT_FALSE(enc.Open(p, c.rate, c.bits, c.channels, 0, c.tags));
-        EXPECT_NE(enc.LastError().find(c.expect), std::string::npos) << enc.LastError();
-        EXPECT_FALSE(fs::exists(p));
-        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+        test::ExpectOpenRefused(enc, p, c.rate, c.bits, c.channels, c.tags, c.expect);
     }
 
     const fs::path unwritable = dir.file("no-such-folder") / "x.ogg";
@@ -180,22 +163,7 @@ TEST(OggEncoder, AbortOrDestroyUnfinished_KeepsEarlierFileAndLeavesNoPartial)
     const fs::path p = dir.file("x.ogg");
     ASSERT_TRUE(test::WriteFileBytes(p, {9, 9}));
     const auto noise = test::Noise(1, 500, 20000);
-    {
-        COggEncoder enc(0.5f);
-        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 20000, {}));
-        ASSERT_TRUE(enc.Write(noise.data(), 20000));
-        EXPECT_TRUE(fs::exists(EncoderTempPath(p)));
-        enc.Abort();
-        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
-        EXPECT_FALSE(enc.Finish());
-    }
-    {
-        COggEncoder enc(0.5f);
-        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 20000, {}));
-        ASSERT_TRUE(enc.Write(noise.data(), 20000));
-    }
-    EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
-    EXPECT_EQ(test::ReadFileBytes(p), (std::vector<uint8_t>{9, 9}));
+    test::ExpectUnfinishedKeepsEarlierFile([] { return COggEncoder(0.5f); }, p, noise, 20000);
 
     COggEncoder enc(0.5f);
     ASSERT_TRUE(Encode(enc, p, noise));
