@@ -13,17 +13,29 @@ namespace kelvane {
 // block matter, so a channel stops following its sign after the second change.
 void CBlockStatistics::Channel::Follow(const int16_t* v, int64_t n)
 {
-    for (int64_t k = 0; k < n && changes < 2; ++k) {
-        const int32_t x = v[2 * k];
-        if (x > 20) {
-            if (sign < 0) ++changes;
-            sign = 1;
-        } else if (x < -20) {
-            if (sign > 0) ++changes;
+    // Scanning loops with one predictable test each: the sign logic runs
+    // once per half-wave, not once per sample.
+    int64_t k = 0;
+    while (k < n && changes < 2) {
+        int32_t& sum = changes == 0 ? firstSum : secondSum;
+        if (sign == 0) {
+            while (k < n && v[2 * k] <= 20 && v[2 * k] >= -20) sum += v[2 * k++];
+            if (k == n) break;
+            sign = v[2 * k] > 20 ? 1 : -1;  // establishes the sign: not a change
+            sum += v[2 * k++];
+        } else if (sign > 0) {
+            while (k < n && v[2 * k] >= -20) sum += v[2 * k++];
+            if (k == n) break;
             sign = -1;
+            if (++changes == 1) secondSum += v[2 * k];
+            ++k;
+        } else {
+            while (k < n && v[2 * k] <= 20) sum += v[2 * k++];
+            if (k == n) break;
+            sign = 1;
+            if (++changes == 1) secondSum += v[2 * k];
+            ++k;
         }
-        if (changes == 0) firstSum += x;
-        else if (changes == 1) secondSum += x;
     }
 }
 
