@@ -1,0 +1,385 @@
+#include "output/CTrackExporter.h"
+
+#include "document/CProgressScope.h"
+#include "document/CQuillon3Doc.h"
+#include "document/Interaction.h"
+#include "output/CFlacEncoder.h"
+#include "output/COggEncoder.h"
+#include "output/EncoderLevels.h"
+#include "output/OutputNames.h"
+#include "output/TrackTags.h"
+#include "settings/SettingsStore.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+namespace kelvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kChunkUnits = 0x40000;
+constexpr int64_t kSectorFrames = kSectorBytes / 4;
+
+std::string FileNameOf(const std::string& path)
+{
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string WithPath(const char* pattern, const std::string& path)
+{
+    std::string text = pattern;
+    const size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, path);
+    return text;
+}
+
+void PutLe(std::vector<uint8_t>& out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace
+
+// Where the processed frames go; one call per chunk.
+class CTrackExporter::Sink {
+public:
+    virtual ~Sink() = default;
+    virtual bool Write(const int32_t* interleaved, size_t frames) = 0;
+    virtual bool Finish() = 0;
+    virtual void Abort() = 0;
+    virtual std::string Error() const = 0;
+};
+
+// WAV written to a partial file and renamed onto the target when complete.
+// The sizes are known before the first sample, so the header goes first.
+class CTrackExporter::WavSink final : public Sink {
+public:
+    WavSink(std::string path, int bits, int channels) : path_(std::move(path)), bits_(bits), channels_(channels)
+    {
+    }
+    ~WavSink() override { Abort(); }
+
+    bool Open(int32_t rate, int32_t dataAlign, int64_t dataBytes)
+    {
+        temp_ = EncoderTempPath(path_).string();
+        if (!file_.Open(temp_, CWaveFile::Mode::Create)) return false;
+        const uint32_t g = dataAlign == 2 ? 2 : 0;
+        const uint32_t block = static_cast<uint32_t>(channels_ * (bits_ / 8));
+        const auto size = static_cast<uint32_t>(dataBytes);
+        std::vector<uint8_t> h;
+        h.insert(h.end(), {'R', 'I', 'F', 'F'});
+        PutLe(h, size + 36 + g, 4);
+        h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+        PutLe(h, 16 + g, 4);
+        PutLe(h, 1, 2);
+        PutLe(h, static_cast<uint32_t>(channels_), 2);
+        PutLe(h, static_cast<uint32_t>(rate), 4);
+        PutLe(h, static_cast<uint32_t>(rate) * block, 4);
+        PutLe(h, block, 2);
+        PutLe(h, static_cast<uint32_t>(bits_), 2);
+        // The audio keeps the working file's alignment within a frame.
+        if (g != 0) PutLe(h, 0, 2);
+        h.insert(h.end(), {'d', 'a', 't', 'a'});
+        PutLe(h, size, 4);
+        open_ = file_.WriteRaw(h.data(), static_cast<int64_t>(h.size()));
+        return open_;
+    }
+
+    bool Write(const int32_t* interleaved, size_t frames) override
+    {
+        const size_t bytesPer = static_cast<size_t>(bits_ / 8);
+        const size_t n = frames * static_cast<size_t>(channels_);
+        bytes_.resize(n * bytesPer);
+        uint8_t* out = bytes_.data();
+        for (size_t i = 0; i < n; ++i) {
+            const auto v = static_cast<uint32_t>(interleaved[i]);
+            for (size_t b = 0; b < bytesPer; ++b) *out++ = static_cast<uint8_t>(v >> (8 * b));
+        }
+        return file_.WriteRaw(bytes_.data(), static_cast<int64_t>(bytes_.size()));
+    }
+
+    bool Finish() override
+    {
+        file_.Close();
+        std::error_code error;
+        fs::rename(temp_, path_, error);
+        if (error) {
+            error_ = error.message();
+            Abort();
+            return false;
+        }
+        open_ = false;
+        temp_.clear();
+        return true;
+    }
+
+    void Abort() override
+    {
+        if (!open_ && temp_.empty()) return;
+        file_.Close();
+        std::error_code ignored;
+        if (open_ || fs::exists(temp_, ignored)) fs::remove(temp_, ignored);
+        open_ = false;
+        temp_.clear();
+    }
+
+    std::string Error() const override { return error_.empty() ? file_.LastError() : error_; }
+
+private:
+    std::string path_;
+    std::string temp_;
+    int bits_;
+    int channels_;
+    CWaveFile file_;
+    std::vector<uint8_t> bytes_;
+    bool open_ = false;
+    std::string error_;
+};
+
+class CTrackExporter::EncoderSink final : public Sink {
+public:
+    explicit EncoderSink(std::unique_ptr<IAudioEncoder> encoder) : encoder_(std::move(encoder)) {}
+    bool Write(const int32_t* interleaved, size_t frames) override { return encoder_->Write(interleaved, frames); }
+    bool Finish() override { return encoder_->Finish(); }
+    void Abort() override { encoder_->Abort(); }
+    std::string Error() const override { return encoder_->LastError(); }
+
+private:
+    std::unique_ptr<IAudioEncoder> encoder_;
+};
+
+ExportOptions ExportOptions::FromSettings(const ISettingsStore& store)
+{
+    ExportOptions o;
+    o.fileType = store.Get(settings::FileType);
+    o.external = store.Get(settings::ExternalEncoder) != 0;
+    o.flacLevelIndex = StoredFlacLevelIndex(store);
+    o.oggQualityIndex = StoredOggQualityIndex(store);
+    o.normalise = store.Get(settings::Normalise) != 0;
+    o.scale = !o.normalise && store.Get(settings::Scale) != 0;
+    const std::string text = store.Get(settings::NormGain);
+    char* end = nullptr;
+    double db = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || !std::isfinite(db)) db = -1.0;
+    o.gainDb = std::clamp(db, -30.0, o.scale ? 10.0 : 0.0);
+    o.fade = FadeLaw::FromSetting(store.Get(settings::FadeLinear)).Shape();
+    return o;
+}
+
+void ExportOptions::Store(ISettingsStore& store, bool keepLevels) const
+{
+    store.Set(settings::FileType, fileType);
+    store.Set(settings::ExternalEncoder, external ? 1 : 0);
+    store.Set(settings::Normalise, keepLevels && normalise ? 1 : 0);
+    store.Set(settings::Scale, keepLevels && scale ? 1 : 0);
+    char text[32] = "-1";
+    if (keepLevels) std::snprintf(text, sizeof text, "%g", gainDb);
+    store.Set(settings::NormGain, text);
+    store.Set(settings::SaveSettings, keepLevels ? 1 : 0);
+}
+
+CTrackExporter::CTrackExporter(CQuillon3Doc& doc, const ExportOptions& options)
+    : doc_(doc), options_(options), factory_(&CTrackExporter::DefaultEncoder)
+{
+}
+
+std::unique_ptr<IAudioEncoder> CTrackExporter::DefaultEncoder(const ExportOptions& options)
+{
+    if (options.fileType == kFileTypeFlac)
+        return std::make_unique<CFlacEncoder>(FlacCompressionLevelAt(options.flacLevelIndex));
+    if (options.fileType == kFileTypeOgg) return std::make_unique<COggEncoder>(OggQualityAt(options.oggQualityIndex));
+    return nullptr;
+}
+
+void CTrackExporter::Report(const std::string& text)
+{
+    doc_.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, MbIcon::Error);
+}
+
+bool CTrackExporter::AskAbort(CProgressWnd* progress)
+{
+    if (!progress || !progress->Cancelled()) return false;
+    if (doc_.Ui().MessageBox(kReallyAbort, kAppCaption, MbButtons::YesNo, MbIcon::Question) != MbAnswer::Yes)
+        return false;
+    cancelled_ = true;
+    return true;
+}
+
+// The normalising factor needs the track's peak before the first byte is
+// written. A silent track has no peak to scale to and keeps its level.
+double CTrackExporter::TrackGain(int32_t start, int32_t length)
+{
+    const double level = std::pow(10.0, options_.gainDb * 0.05);
+    if (options_.scale) return level;
+    if (!options_.normalise) return 1.0;
+    std::vector<int16_t> buffer(static_cast<size_t>(kChunkUnits / 2));
+    int32_t peak = 0;
+    for (int64_t done = 0; done < length;) {
+        const int64_t n = std::min<int64_t>(kChunkUnits, length - done);
+        doc_.workingFile.Seek(start + done);
+        const int64_t got = doc_.workingFile.Read(buffer.data(), n);
+        if (got <= 0) break;
+        for (int64_t i = 0; i < got / 2; ++i)
+            peak = std::max(peak, std::abs(static_cast<int32_t>(buffer[static_cast<size_t>(i)])));
+        done += got;
+    }
+    return peak == 0 ? 1.0 : level * 32767.0 / peak;
+}
+
+std::unique_ptr<CTrackExporter::Sink> CTrackExporter::OpenSink(int32_t track, int32_t number,
+                                                               const std::string& path, int bits, int channels,
+                                                               int64_t frames, int64_t dataBytes)
+{
+    const bool wav = options_.external || options_.fileType == kFileTypeWav;
+    if (wav) {
+        auto sink = std::make_unique<WavSink>(path, bits, channels);
+        if (!sink->Open(doc_.sampleRate, doc_.dataAlign, dataBytes)) {
+            Report(WithPath(kCouldNotSave, path));
+            return nullptr;
+        }
+        return sink;
+    }
+    std::unique_ptr<IAudioEncoder> encoder = factory_ ? factory_(options_) : nullptr;
+    if (!encoder) {
+        Report(kEncoderStart);
+        return nullptr;
+    }
+    const EncoderTags tags = options_.fileType == kFileTypeOgg ? OggTags(doc_, track, number)
+                                                                : FlacTags(doc_, track, number);
+    if (!encoder->Open(path, doc_.sampleRate, bits, channels, static_cast<uint64_t>(frames), tags)) {
+        Report(WithPath(kCouldNotSave, path) + "\n" + encoder->LastError());
+        return nullptr;
+    }
+    return std::make_unique<EncoderSink>(std::move(encoder));
+}
+
+WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std::string& path, bool gaplessBefore,
+                                       bool gaplessAfter)
+{
+    outputOpened_ = false;
+    if (track < 0 || track >= doc_.tracks.Size() || !doc_.workingFile.IsOpen() || path.empty()) {
+        Report(WithPath(kCouldNotSave, path));
+        return WriteResult::NotOpened;
+    }
+    const TrackRecord t = doc_.tracks.At(track);
+    // Whole frames only: a stray byte at the end would shift every channel.
+    const int64_t length = std::max<int64_t>(0, static_cast<int64_t>(t.end) - t.start) & ~int64_t{3};
+
+    const int64_t pre = gaplessBefore ? 0 : t.preSilence / kSectorBytes * kSectorBytes;
+    const int64_t fadeIn = gaplessBefore ? 0 : FadeLaw::Span(t.fadeIn);
+    const int64_t post = gaplessAfter ? 0 : t.postSilence / kSectorBytes * kSectorBytes;
+    const int64_t fadeOut = gaplessAfter ? 0 : FadeLaw::Span(t.fadeOut);
+    const FadeLaw law(options_.fade);
+
+    const bool mono = doc_.sourceKind == kSourceMono && !options_.external;
+    const bool ogg = !options_.external && options_.fileType == kFileTypeOgg;
+    // Ogg takes 16-bit input whatever the recording's depth.
+    const bool full = doc_.bitsPerSample == 24 && !ogg;
+    const int bits = full ? 24 : 16;
+    const int channels = mono ? 1 : 2;
+    const int64_t totalFrames = (std::max<int64_t>(pre, 0) + length + std::max<int64_t>(post, 0)) / 4;
+    const int64_t dataBytes = totalFrames * channels * (bits / 8);
+
+    CProgressScope scope(doc_);
+    CProgressWnd* progress = scope.get();
+    const std::string name = FileNameOf(path);
+    if (options_.normalise || options_.scale) {
+        if (progress) progress->SetMessage((options_.normalise ? "Normalising File " : "Scaling File ") + name);
+    }
+    const double gain = TrackGain(t.start, static_cast<int32_t>(length));
+    const bool levelled = options_.normalise || options_.scale;
+    if (progress) {
+        progress->SetMessage("Saving File " + name);
+        progress->SetRange(0, static_cast<int32_t>(mono ? length / 2 : length));
+    }
+
+    std::error_code ignored;
+    const fs::path folder = fs::path(path).parent_path();
+    if (!folder.empty()) fs::create_directories(folder, ignored);
+
+    std::unique_ptr<Sink> sink = OpenSink(track, number, path, bits, channels, length / 4, dataBytes);
+    if (!sink) return WriteResult::NotOpened;
+    outputOpened_ = true;
+
+    auto fail = [&](const std::string& why) {
+        sink->Abort();
+        Report(WithPath(kCouldNotSave, path) + (why.empty() ? "" : "\n" + why));
+        return WriteResult::Failed;
+    };
+    // The Vorbis stream has texts of its own for a broken stream.
+    auto writeFailed = [&]() {
+        return fail(ogg ? std::string(kOggWriteError) + "\n" + sink->Error() : sink->Error());
+    };
+
+    const std::vector<int32_t> silence(static_cast<size_t>(kSectorFrames * channels), 0);
+    auto writeSilence = [&](int64_t units) {
+        for (int64_t s = 0; s < units / kSectorBytes; ++s)
+            if (!sink->Write(silence.data(), static_cast<size_t>(kSectorFrames))) return false;
+        return true;
+    };
+    if (!writeSilence(pre)) return writeFailed();
+
+    const int32_t top = full ? 8388607 : 32767;
+    const int32_t bottom = -top - 1;
+    std::vector<int16_t> narrow(static_cast<size_t>(kChunkUnits / 2));
+    std::vector<int32_t> samples(static_cast<size_t>(kChunkUnits / 2));
+    double e = 1.0;
+    for (int64_t done = 0; done < length;) {
+        if (progress) progress->SetPos(static_cast<int32_t>(mono ? done / 2 : done));
+        if (AskAbort(progress)) {
+            sink->Abort();
+            return WriteResult::Cancelled;
+        }
+        const int64_t units = std::min<int64_t>(kChunkUnits, length - done);
+        const int64_t frames = units / 4;
+        const size_t n = static_cast<size_t>(frames * 2);
+        doc_.workingFile.Seek(t.start + done);
+        if (full) {
+            if (doc_.workingFile.Read24(samples.data(), frames * 2) != frames * 2)
+                return fail(doc_.workingFile.LastError());
+        } else {
+            if (doc_.workingFile.Read(narrow.data(), units) != units) return fail(doc_.workingFile.LastError());
+            for (size_t i = 0; i < n; ++i) samples[i] = narrow[i];
+        }
+        for (int64_t f = 0; f < frames; ++f) {
+            const int64_t frame = done / 4 + f;
+            if (frame % FadeLaw::kGainStepFrames == 0) {
+                // Output position relative to the first audio byte.
+                const int64_t g = frame * 4;
+                e = 1.0;
+                const int64_t r = fadeIn - g;
+                if (r > 0) e = law.Gain(r, fadeIn);
+                const int64_t q = g - (length - fadeOut);
+                if (fadeOut > 0 && q > 0) e = law.Gain(q, fadeOut);
+            }
+            if (e < 1.0 || levelled) {
+                for (size_t c = 0; c < 2; ++c) {
+                    int32_t& s = samples[static_cast<size_t>(f * 2) + c];
+                    const double v = std::trunc(s * e * gain);
+                    s = v > top ? top : v < bottom ? bottom : static_cast<int32_t>(v);
+                }
+            }
+        }
+        if (mono)
+            for (int64_t f = 0; f < frames; ++f) samples[static_cast<size_t>(f)] = samples[static_cast<size_t>(f * 2)];
+        if (!sink->Write(samples.data(), static_cast<size_t>(frames))) return writeFailed();
+        done += units;
+    }
+
+    if (!writeSilence(post)) return writeFailed();
+    if (progress) progress->SetPos(static_cast<int32_t>(mono ? length / 2 : length));
+    if (!sink->Finish()) {
+        Report((ogg ? std::string(kOggFinishError) + "\n" : WithPath(kCouldNotSave, path) + "\n") + sink->Error());
+        return WriteResult::Failed;
+    }
+    return WriteResult::Written;
+}
+
+}  // namespace kelvane

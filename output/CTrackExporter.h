@@ -1,0 +1,109 @@
+#pragma once
+// Writes one track of the processed recording to its own file: pre-silence,
+// the track's audio from the working file with its fades and level applied,
+// post-silence. WAV is written here; FLAC and Ogg Vorbis go through the
+// IAudioEncoder implementations. Every output is first written beside its
+// target and only renamed onto it once complete, so a cancelled or failed
+// track never leaves a half-written file or harms an earlier one.
+//
+// The working file is only read; the source recording is never opened.
+// Single threaded, on the thread that owns the document.
+
+#include "output/IAudioEncoder.h"
+#include "tracks/FadeLaw.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kelvane {
+
+class CQuillon3Doc;
+class CProgressWnd;
+class ISettingsStore;
+
+// What the user chose for the output, as the save dialog leaves it.
+struct ExportOptions {
+    int fileType = 1239;        // a kFileType* value of OutputNames.h
+    bool external = false;      // write a WAV for an external encoder
+    int flacLevelIndex = 1;     // index into FlacLevels()
+    int oggQualityIndex = 5;    // index into OggQualities()
+    bool normalise = false;     // peak of each track to gainDb
+    bool scale = false;         // each track multiplied by gainDb
+    double gainDb = 0.0;        // used only with normalise or scale
+    FadeShape fade = FadeShape::Logarithmic;
+
+    // The stored choices: "File Type", "External Encoder", "Flac Level",
+    // "Ogg Quality", "Normalise", "Scale", "NormGain" and "Fade Linear".
+    // An unreadable "NormGain" counts as -1 dB; the level is clamped to
+    // -30 .. 0 dB for Normalise and -30 .. 10 dB for Scale.
+    static ExportOptions FromSettings(const ISettingsStore& store);
+    // Stores the choices on "OK": format and external flag always; the level
+    // options only when keepLevels ("Save Settings"), otherwise they are reset
+    // to off and -1 dB for the next run. "SaveSettings" records keepLevels.
+    void Store(ISettingsStore& store, bool keepLevels) const;
+};
+
+enum class WriteResult {
+    Written,    // the file is complete at its path
+    Cancelled,  // the user confirmed "Really Abort?"; nothing left on disk
+    NotOpened,  // the output could not be created (the user was told)
+    Failed,     // reading or writing broke off (the user was told); nothing left on disk
+};
+
+class CTrackExporter {
+public:
+    // The texts the exporter shows.
+    static constexpr const char* kReallyAbort = "Really Abort?";
+    static constexpr const char* kCouldNotSave = "The file %s could not be saved";
+    static constexpr const char* kEncoderStart = "Error starting encoder.\n";
+    static constexpr const char* kOggWriteError = "Ogg Encoder Error. End of Stream found.";
+    static constexpr const char* kOggFinishError = "Ogg Encoder Error. End of Stream not found.";
+
+    // Makes the encoder for a format other than WAV, or nullptr when the
+    // format has none in this build. The default knows FLAC and Ogg Vorbis;
+    // APE and later formats plug in here.
+    using EncoderFactory = std::function<std::unique_ptr<IAudioEncoder>(const ExportOptions&)>;
+
+    CTrackExporter(CQuillon3Doc& doc, const ExportOptions& options);
+
+    void SetEncoderFactory(EncoderFactory factory) { factory_ = std::move(factory); }
+    static std::unique_ptr<IAudioEncoder> DefaultEncoder(const ExportOptions& options);
+
+    // Writes element track of the track table (0: the whole recording) to
+    // path (folders on the way are created). number is the exported track
+    // number for the tags (0 or less: the input's own number). gaplessBefore
+    // and gaplessAfter mark joints with the neighbouring track: such an edge
+    // gets neither silence nor fade; every other edge fades over at least one
+    // sector. Reports progress to the document's progress window (one is made
+    // for the call when none is running). Never throws for bad input: an
+    // unknown track or a closed working file is reported as NotOpened.
+    WriteResult WriteTrack(int32_t track, int32_t number, const std::string& path, bool gaplessBefore,
+                           bool gaplessAfter);
+
+    // Whether the last WriteTrack got its output open, and whether the user
+    // stopped it.
+    bool OutputOpened() const { return outputOpened_; }
+    bool Cancelled() const { return cancelled_; }
+    void ClearCancel() { cancelled_ = false; }
+
+private:
+    class Sink;
+    class WavSink;
+    class EncoderSink;
+
+    std::unique_ptr<Sink> OpenSink(int32_t track, int32_t number, const std::string& path, int bits,
+                                   int channels, int64_t frames, int64_t dataBytes);
+    double TrackGain(int32_t start, int32_t length);
+    bool AskAbort(CProgressWnd* progress);
+    void Report(const std::string& text);
+
+    CQuillon3Doc& doc_;
+    ExportOptions options_;
+    EncoderFactory factory_;
+    bool outputOpened_ = false;
+    bool cancelled_ = false;
+};
+
+}  // namespace kelvane

@@ -1,0 +1,89 @@
+#pragma once
+// The "Save..." command after its dialog: numbers the chosen tracks, builds
+// and checks their output paths, asks before overwriting, checks the free
+// space and writes every chosen track through CTrackExporter. The dialog
+// only collects the answers (SaveRequest); everything that decides what is
+// written lives here, so the batch front end and tests drive the same code.
+//
+// Nothing is written unless every check passes. The input recording, the
+// source file and the working file are never an output.
+
+#include "output/CTrackExporter.h"
+#include "output/NamingRules.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvane {
+
+class CQuillon3Doc;
+
+// The texts of the refusals.
+inline constexpr const char* kInputOverwriteError =
+    "The operation cannot be completed.\nThe input file must not be overwritten.";
+inline constexpr const char* kReadOnlyError =
+    "The operation cannot be completed.\nA file cannot be written to.\nThis may be because it is read only.";
+inline constexpr const char* kOutsideFolderError =
+    "The operation cannot be completed.\nAn output name leads outside the output folder.";
+inline constexpr const char* kSameOutputError =
+    "The operation cannot be completed.\nTwo tracks would be saved to the same file.";
+inline constexpr const char* kNoTracksError = "There are no tracks to save.";
+inline constexpr const char* kExternalUnavailable =
+    "The operation cannot be completed.\nExternal encoders are not available in this version.";
+inline constexpr const char* kNoSpaceError = "Insufficient space on Drive %s";
+inline constexpr const char* kConfirmSaveText =
+    "The Followng Files will be saved to Disk.\n"
+    "Files shown in red and marked with an asterisk already exist and will be overwritten.";
+inline constexpr const char* kConfirmSaveCaption = "Confirm Save";
+
+// The save dialog's answers.
+struct SaveRequest {
+    // One flag per track line (line i is track i + 1). With a single track
+    // an empty list means that track.
+    std::vector<bool> selected;
+    int32_t startNumber = 1;        // "Start #:"; below 1 counts as 1
+    bool consecutive = true;        // "Consecutive Numbering"
+    bool renumberSingle = false;    // "Re-number track" (single track only)
+    std::string folder;             // the output folder, ending in "/"
+    std::string rule = kDefaultNamingRule;
+    std::string encoderExtension;   // the external encoder's, for its extension
+    ExportOptions options;
+    // Free bytes on the file system holding a folder, or nullopt when that
+    // cannot be told (the check is then skipped). Empty: ask the file system.
+    std::function<std::optional<uint64_t>(const std::string& folder)> freeSpace;
+};
+
+enum class SaveResult {
+    Saved,         // every chosen track was written
+    Refused,       // a check failed; the user was told; nothing written
+    Declined,      // the user did not confirm overwriting; nothing written
+    NoSpace,       // not enough room; the user was told; nothing written
+    Cancelled,     // the user stopped; finished tracks stay, the partial one is gone
+    OutputFailed,  // a track could not be written; no later track was tried
+};
+
+struct SaveOutcome {
+    SaveResult result = SaveResult::Refused;
+    std::vector<std::string> written;  // the paths completed, in order
+};
+
+// The number each track line gets (0 for none), one per track line. Several
+// tracks: AssignTrackNumbers. A single track keeps the number of the input's
+// track-number text (0 when that is empty or no number) unless renumberSingle
+// is set, when it gets the start value (at least 1).
+std::vector<int32_t> ExportNumbers(const CQuillon3Doc& doc, const SaveRequest& request);
+
+// True when freeBytes less 10,000,000 covers bytesNeeded. Free space of
+// 4 GiB or more counts as 4 GiB less one byte, so a single output can never
+// need more than a 32-bit size field allows.
+bool HasDiskSpace(uint64_t freeBytes, uint64_t bytesNeeded);
+
+// Runs the export as described above. Every question and refusal goes
+// through doc.Ui(). Marks the document as not modified only when every
+// chosen track was written.
+SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request);
+
+}  // namespace kelvane
