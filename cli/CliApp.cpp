@@ -10,6 +10,12 @@
 #include "document/CImporter.h"
 #include "document/DocumentOpen.h"
 #include "document/StatusTexts.h"
+#include "output/CTrackExporter.h"
+#include "output/EncoderLevels.h"
+#include "output/NamingRules.h"
+#include "output/OutputNames.h"
+#include "output/SaveTracks.h"
+#include "tracks/FadeLaw.h"
 #include "settings/QtSettingsStore.h"
 #include "settings/SettingsStore.h"
 
@@ -22,6 +28,7 @@
 #include <filesystem>
 #include <functional>
 #include <csignal>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -61,6 +68,17 @@ const char* kUsage =
     "      --title N=TEXT        the title of track N (repeatable)\n"
     "      --events-json OUT     write the report of the processed recording to OUT\n"
     "      --corrected OUT.wav   write the corrected recording (a complete WAV) to OUT.wav\n"
+    "      --out DIR             save the tracks into DIR (made if missing); without it no track is saved\n"
+    "      --format wav|flac|ogg the format of the saved tracks (default flac)\n"
+    "      --rule RULE           the naming rule (default INPUTcor#: INPUT the input's name, # the number)\n"
+    "      --start-number N      the number of the first saved track (default 1)\n"
+    "      --no-consecutive      number the tracks by their place, not by the order saved\n"
+    "      --select LIST         the tracks to save, such as 1,3-5 (default all)\n"
+    "      --normalise DB        bring the peak of each track to DB (-30 to 0)\n"
+    "      --scale DB            change the level of each track by DB (-30 to 10)\n"
+    "      --flac-level INDEX    FLAC compression: the place in the Compression Settings list, 0 first\n"
+    "      --ogg-quality INDEX   Ogg Vorbis quality: the place in the Compression Settings list, 0 first\n"
+    "      --overwrite           replace saved tracks that exist already (otherwise: exit 1)\n"
     "    Scan settings not given here come from the settings store.\n"
     "\n"
     "Global options:\n"
@@ -70,6 +88,16 @@ const char* kUsage =
     "  --version       show the version\n"
     "\n"
     "Exit status: 0 done, 1 failed, 2 refused input or bad arguments, 130 interrupted.\n";
+
+bool ParseInt(const std::string& text, int lo, int hi, int& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
 
 struct Args {
     bool noSettings = false;
@@ -87,7 +115,53 @@ struct Args {
     std::array<std::optional<std::string>, 4> timings;  // pre-silence, fade-in, fade-out, post-silence
     std::optional<std::string> album, artist, genre;
     std::map<int, std::string> titles;
+    // Saving the tracks.
+    std::optional<std::string> outDir;
+    int fileType = kFileTypeFlac;
+    std::optional<std::string> unavailableFormat;  // accepted, but not written by this version
+    std::string rule = kDefaultNamingRule;
+    int startNumber = 1;
+    bool startNumberGiven = false;
+    bool consecutive = true;
+    std::vector<std::pair<int, int>> select;  // inclusive ranges of track numbers; empty: all
+    std::optional<double> normaliseDb, scaleDb;
+    std::optional<int> flacLevel, oggQuality;
+    bool overwrite = false;
 };
+
+// "1,3-5": track numbers and ranges of them, each from 1 up.
+bool ParseSelection(const std::string& text, std::vector<std::pair<int, int>>& out)
+{
+    out.clear();
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const size_t dash = item.find('-');
+        int lo = 0, hi = 0;
+        if (dash == std::string::npos) {
+            if (!ParseInt(item, 1, 9999, lo)) return false;
+            hi = lo;
+        } else if (!ParseInt(item.substr(0, dash), 1, 9999, lo) || !ParseInt(item.substr(dash + 1), 1, 9999, hi) ||
+                   hi < lo) {
+            return false;
+        }
+        out.emplace_back(lo, hi);
+        at = comma + 1;
+    }
+    return !out.empty();
+}
+
+// A level in decibels within lo..hi.
+bool ParseDb(const std::string& text, double lo, double hi, double& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(v) || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
 
 // A typed number of seconds: digits with an optional decimal point, not negative.
 bool ValidSeconds(const std::string& text)
@@ -100,16 +174,6 @@ bool ValidSeconds(const std::string& text)
         else return false;
     }
     return digit;
-}
-
-bool ParseInt(const std::string& text, int lo, int hi, int& out)
-{
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
 }
 
 int Usage(const std::string& problem)
@@ -130,7 +194,9 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
              a == "--discriminator" || a == "--agc" || a == "--min-magnitude" || a == "--width" ||
              a == "--no-split" || a == "--tracks" || a == "--gapless" || a == "--fade" || a == "--pre-silence" ||
              a == "--fade-in" || a == "--fade-out" || a == "--post-silence" || a == "--album" || a == "--artist" ||
-             a == "--genre" || a == "--title"))
+             a == "--genre" || a == "--title" || a == "--out" || a == "--format" || a == "--rule" ||
+             a == "--start-number" || a == "--no-consecutive" || a == "--select" || a == "--normalise" ||
+             a == "--scale" || a == "--flac-level" || a == "--ogg-quality" || a == "--overwrite"))
             processOption = a;
         auto value = [&](std::optional<std::string>& into) -> bool {
             if (i + 1 >= argc) return false;
@@ -199,6 +265,51 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
             if (!value(text) || (*text != "normal" && *text != "narrow"))
                 return Usage("--width needs normal or narrow");
             args.corWidth = *text == "narrow" ? settings::kCorWidthNarrow : settings::kCorWidthNormal;
+        } else if (a == "--out") {
+            if (!value(args.outDir) || args.outDir->empty()) return Usage("--out needs a folder");
+        } else if (a == "--format") {
+            std::optional<std::string> text;
+            if (!value(text)) return Usage("--format needs wav, flac or ogg");
+            args.unavailableFormat.reset();
+            if (*text == "wav") args.fileType = kFileTypeWav;
+            else if (*text == "flac") args.fileType = kFileTypeFlac;
+            else if (*text == "ogg") args.fileType = kFileTypeOgg;
+            else if (*text == "ape" || (text->rfind("external:", 0) == 0 && text->size() > 9))
+                args.unavailableFormat = *text;
+            else
+                return Usage("--format needs wav, flac or ogg");
+        } else if (a == "--rule") {
+            std::optional<std::string> text;
+            if (!value(text) || text->empty()) return Usage("--rule needs a naming rule such as INPUTcor#");
+            args.rule = *text;
+        } else if (a == "--start-number") {
+            std::optional<std::string> text;
+            if (!value(text) || !ParseInt(*text, 1, 9999, args.startNumber))
+                return Usage("--start-number needs a whole number from 1 to 9999");
+            args.startNumberGiven = true;
+        } else if (a == "--no-consecutive") {
+            args.consecutive = false;
+        } else if (a == "--select") {
+            std::optional<std::string> text;
+            if (!value(text) || !ParseSelection(*text, args.select))
+                return Usage("--select needs track numbers such as 1,3-5");
+        } else if (a == "--normalise" || a == "--scale") {
+            std::optional<std::string> text;
+            const bool norm = a == "--normalise";
+            double db = 0.0;
+            if (!value(text) || !ParseDb(*text, -30.0, norm ? 0.0 : 10.0, db))
+                return Usage(a + (norm ? " needs a level in dB from -30 to 0" : " needs a level in dB from -30 to 10"));
+            (norm ? args.normaliseDb : args.scaleDb) = db;
+        } else if (a == "--flac-level" || a == "--ogg-quality") {
+            std::optional<std::string> text;
+            const bool flac = a == "--flac-level";
+            const int hi = static_cast<int>(flac ? FlacLevels().size() : OggQualities().size()) - 1;
+            int v = 0;
+            if (!value(text) || !ParseInt(*text, 0, hi, v))
+                return Usage(a + " needs a whole number from 0 to " + std::to_string(hi));
+            (flac ? args.flacLevel : args.oggQuality) = v;
+        } else if (a == "--overwrite") {
+            args.overwrite = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
             return Usage("unknown option " + a);
         } else {
@@ -213,6 +324,7 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
     args.file = rest[1];
     if (args.command == "info" && !processOption.empty()) return Usage(processOption + " belongs to process");
     if (args.command == "process" && args.json) return Usage("--json belongs to info");
+    if (args.normaliseDb && args.scaleDb) return Usage("--normalise and --scale cannot be used together");
     return std::nullopt;
 }
 
@@ -233,7 +345,12 @@ std::unique_ptr<CTerminalInteraction> MakeInteraction(const Args& args)
     o.progress.cancelRequested = [] { return g_interrupted != 0; };
     // An interrupt means "stop everything": every cancel question is answered
     // the way that ends the operation; without one, questions keep the work.
-    o.policy = [](std::string_view, MbButtons buttons) -> std::optional<MbAnswer> {
+    const bool overwrite = args.overwrite;
+    o.policy = [overwrite](std::string_view text, MbButtons buttons) -> std::optional<MbAnswer> {
+        // The save lists the existing files after its question, so the text
+        // is matched by its start. Replacing them is only ever done on the
+        // user's word, and never while being stopped.
+        if (text.rfind(kConfirmSaveText, 0) == 0) return overwrite && !g_interrupted ? MbAnswer::Yes : MbAnswer::No;
         if (!g_interrupted) return std::nullopt;
         if (buttons == MbButtons::YesNoCancel) return MbAnswer::No;
         if (buttons == MbButtons::YesNo) return MbAnswer::Yes;
@@ -342,8 +459,104 @@ bool ApplyTrackTexts(CQuillon3Doc& doc, const Args& args)
     return props.Store();
 }
 
+// The files the "Confirm Save" box listed as existing ("* path" lines).
+std::vector<std::string> ExistingOutputs(IInteraction& ui)
+{
+    std::vector<std::string> paths;
+    const auto* terminal = dynamic_cast<const CTerminalInteraction*>(&ui);
+    if (!terminal) return paths;
+    const auto& shown = terminal->Messages();
+    for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
+        if (it->text.rfind(kConfirmSaveText, 0) != 0) continue;
+        std::string_view rest(it->text);
+        rest.remove_prefix(std::string_view(kConfirmSaveText).size());
+        while (!rest.empty()) {
+            const size_t end = std::min(rest.find('\n'), rest.size());
+            const std::string_view line = rest.substr(0, end);
+            if (line.rfind("* ", 0) == 0) paths.emplace_back(line.substr(2));
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+        }
+        break;
+    }
+    return paths;
+}
+
+// Saves the chosen tracks of the processed recording into --out through the
+// same command the save dialog runs, so every check it makes (the input is
+// never an output, no two tracks onto one file, free space) holds here too.
+int SaveChosenTracks(CQuillon3Doc& doc, const Args& args)
+{
+    namespace fs = std::filesystem;
+    const int32_t count = doc.TrackCount();
+    for (const auto& [lo, hi] : args.select) {
+        if (hi > count) {
+            std::cerr << "kelvane-cli: --select names track " << hi << " but the recording has " << count
+                      << (count == 1 ? " track\n" : " tracks\n");
+            return kExitRefused;
+        }
+    }
+    std::error_code ec;
+    const std::string& dir = *args.outDir;
+    const bool existed = fs::exists(dir, ec);
+    if (existed && !fs::is_directory(dir, ec)) {
+        std::cerr << "kelvane-cli: --out " << dir << " is not a folder\n";
+        return kExitRefused;
+    }
+    if (!existed && (!fs::create_directories(dir, ec) || ec)) {
+        std::cerr << "kelvane-cli: cannot create the folder " << dir << ": " << ec.message() << "\n";
+        return kExitFailed;
+    }
+
+    SaveRequest request;
+    request.selected.assign(static_cast<size_t>(count), args.select.empty());
+    for (const auto& [lo, hi] : args.select)
+        for (int n = lo; n <= hi; ++n) request.selected[static_cast<size_t>(n - 1)] = true;
+    request.startNumber = args.startNumber;
+    request.consecutive = args.consecutive;
+    // A single track is numbered from --start-number only when one is asked
+    // for; otherwise it keeps the input's own number, as the dialog does.
+    request.renumberSingle = args.startNumberGiven;
+    request.folder = dir.back() == '/' ? dir : dir + "/";
+    request.rule = args.rule;
+    ExportOptions& o = request.options;
+    o.fileType = args.fileType;
+    o.flacLevelIndex = args.flacLevel.value_or(StoredFlacLevelIndex(doc.Settings()));
+    o.oggQualityIndex = args.oggQuality.value_or(StoredOggQualityIndex(doc.Settings()));
+    o.normalise = args.normaliseDb.has_value();
+    o.scale = args.scaleDb.has_value();
+    o.gainDb = args.normaliseDb ? *args.normaliseDb : args.scaleDb.value_or(0.0);
+    o.fade = FadeLaw::FromSetting(doc.Settings().Get(settings::FadeLinear)).Shape();
+
+    const SaveOutcome outcome = SaveTracks(doc, request);
+    for (const std::string& path : outcome.written) std::printf("Wrote %s\n", path.c_str());
+    std::fflush(stdout);
+    if (!existed && outcome.written.empty()) fs::remove(dir, ec);  // only if still empty
+    switch (outcome.result) {
+    case SaveResult::Saved: return kExitOk;
+    case SaveResult::Refused: return kExitRefused;
+    case SaveResult::Declined: {
+        std::string names;
+        for (const std::string& p : ExistingOutputs(doc.Ui())) names += (names.empty() ? "" : ", ") + p;
+        std::cerr << "kelvane-cli: not saved, since these files exist already: " << names
+                  << "\n(--overwrite replaces them)\n";
+        return g_interrupted ? kExitInterrupted : kExitFailed;
+    }
+    case SaveResult::Cancelled: return g_interrupted ? kExitInterrupted : kExitFailed;
+    case SaveResult::NoSpace:
+    case SaveResult::OutputFailed: break;
+    }
+    std::cerr << "kelvane-cli: the tracks were not all saved\n";
+    return kExitFailed;
+}
+
 int RunProcess(CQuillon3Doc& doc, const Args& args)
 {
+    // Refused before the scan, so nobody waits for a run that cannot end well.
+    if (args.unavailableFormat) {
+        std::cerr << "kelvane-cli: --format " << *args.unavailableFormat
+                  << " is not available yet; use wav, flac or ogg\n";
+        return kExitFailed;
+    }
     for (const auto* out : {&args.eventsJson, &args.corrected}) {
         if (*out && SameFile(**out, args.file)) {
             std::cerr << "kelvane-cli: " << **out << " is the input recording; it is never written\n";
@@ -405,6 +618,13 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     if (!ApplyTrackTexts(doc, args)) {
         doc.DeleteContents();
         return kExitFailed;
+    }
+    if (args.outDir) {
+        const int saved = SaveChosenTracks(doc, args);
+        if (saved != kExitOk) {
+            doc.DeleteContents();
+            return saved;
+        }
     }
     if (args.eventsJson &&
         !WriteAtomically(*args.eventsJson, [&](std::ostream& out) {
