@@ -22,39 +22,19 @@
 #include <FLAC++/decoder.h>
 #include <gtest/gtest.h>
 
+#include "tests/cli/CliProcess.h"
 #include "tests/support/Demo.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WavWriter.h"
 
-extern char** environ;
 
 namespace kelvane {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct RunResult {
-    int exitStatus = -1;  // -1 when the child did not exit normally
-    std::string out;
-    std::string err;
-};
-
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::set<std::string> Tree(const fs::path& root)
-{
-    std::set<std::string> names;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
-        names.insert(fs::relative(it->path(), root).string());
-    return names;
-}
+using test::ReadText;
+using test::RunResult;
+using test::Tree;
 
 class FlacSamples final : public FLAC::Decoder::File {
 public:
@@ -91,63 +71,7 @@ protected:
 
     RunResult Run(const std::vector<std::string>& args)
     {
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            if (entry.rfind("HOME=", 0) == 0 || entry.rfind("XDG_CONFIG_HOME=", 0) == 0 ||
-                entry.rfind("TMPDIR=", 0) == 0)
-                continue;
-            env.push_back(entry);
-        }
-        env.push_back("HOME=" + home_.path().string());
-        env.push_back("XDG_CONFIG_HOME=" + (home_.path() / "config").string());
-        env.push_back("TMPDIR=" + tmp_.path().string());
-        std::vector<std::string> argStrings{KELVANE_CLI_PATH};
-        argStrings.insert(argStrings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : argStrings) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-
-        const fs::path outPath = capture_.file("stdout");
-        const fs::path errPath = capture_.file("stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        RunResult r;
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-            return r;
-        }
-        // A hung child must not hang the suite; no performance check.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-        int status = 0;
-        while (true) {
-            const pid_t done = waitpid(pid, &status, WNOHANG);
-            if (done == pid) break;
-            if (done < 0) {
-                ADD_FAILURE() << "waitpid: " << std::strerror(errno);
-                return r;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "kelvane-cli did not finish within five minutes";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (WIFEXITED(status)) r.exitStatus = WEXITSTATUS(status);
-        r.out = ReadText(outPath);
-        r.err = ReadText(errPath);
-        return r;
+        return test::RunCliProcess(args, {home_.path(), home_.path() / "config", tmp_.path(), capture_.path()});
     }
 
     // A process run on the demo; the input, the input folder and TMPDIR must
