@@ -107,23 +107,12 @@ EncoderTags ExternalEncoderValues(const CQuillon3Doc& doc, int32_t track, int32_
 {
     const TrackRecord& t = doc.tracks.At(track);
     return {
-        {"%A", QuoteCommandValue(t.artist)},
-        {"%T", QuoteCommandValue(t.title)},
-        {"%L", QuoteCommandValue(t.album)},
-        {"%G", QuoteCommandValue(t.genre)},
-        {"%N", QuoteCommandValue(TagNumberText(number, doc.inputTrackNumber))},
+        {"%A", t.artist},
+        {"%T", t.title},
+        {"%L", t.album},
+        {"%G", t.genre},
+        {"%N", TagNumberText(number, doc.inputTrackNumber)},
     };
-}
-
-std::string QuoteCommandValue(const std::string& text)
-{
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '\\' || c == '"' || c == '$' || c == '`') quoted += '\\';
-        quoted += c;
-    }
-    quoted += '"';
-    return quoted;
 }
 
 std::vector<uint8_t> BuildApeTag(const EncoderTags& fields)

@@ -43,15 +43,11 @@ EncoderTags OggTags(const CQuillon3Doc& doc, int32_t track, int32_t number);
 EncoderTags ApeTags(const CQuillon3Doc& doc, int32_t track, int32_t number);
 
 // The values for an external encoder's command-line placeholders %A, %T,
-// %L, %G and %N (artist, title, album, genre, TagNumberText), each already
-// quoted by QuoteCommandValue.
+// %L, %G and %N, in that order: artist, title, album, genre and
+// TagNumberText, each exactly as in the track table. They are not quoted:
+// they are put into the already split words of the command line and passed
+// as arguments without a shell (see ExternalEncoderRun.h).
 EncoderTags ExternalEncoderValues(const CQuillon3Doc& doc, int32_t track, int32_t number);
-
-// text in double quotes, with the four characters a shell still interprets inside
-// them (\ " $ `) escaped by a backslash: a POSIX shell or a word splitter
-// following its rules yields text unchanged as one argument, so a title such
-// as `$(rm -rf ~)` or `a"; b` is never run or split.
-std::string QuoteCommandValue(const std::string& text);
 
 // The APEv2 tag for fields, as appended at the end of an APE file: per
 // field its value size and flags (0) as 32-bit little-endian numbers, the
