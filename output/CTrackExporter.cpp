@@ -1,11 +1,14 @@
 #include "output/CTrackExporter.h"
 
+#include "document/CImporter.h"
 #include "document/CProgressScope.h"
+#include "document/WavHeader.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 #include "output/CFlacEncoder.h"
 #include "output/COggEncoder.h"
 #include "output/EncoderLevels.h"
+#include "output/ExternalEncoderRun.h"
 #include "output/OutputNames.h"
 #include "output/TrackTags.h"
 #include "settings/SettingsStore.h"
@@ -162,6 +165,7 @@ ExportOptions ExportOptions::FromSettings(const ISettingsStore& store)
     o.external = store.Get(settings::ExternalEncoder) != 0;
     o.flacLevelIndex = StoredFlacLevelIndex(store);
     o.oggQualityIndex = StoredOggQualityIndex(store);
+    o.apeLevelIndex = StoredApeLevelIndex(store);
     o.normalise = store.Get(settings::Normalise) != 0;
     o.scale = !o.normalise && store.Get(settings::Scale) != 0;
     const std::string text = store.Get(settings::NormGain);
@@ -170,6 +174,8 @@ ExportOptions ExportOptions::FromSettings(const ISettingsStore& store)
     if (end == text.c_str() || !std::isfinite(db)) db = -1.0;
     o.gainDb = std::clamp(db, -30.0, o.scale ? 10.0 : 0.0);
     o.fade = FadeLaw::FromSetting(store.Get(settings::FadeLinear)).Shape();
+    o.encoderPath = store.Get(settings::Encoder);
+    o.parameters = store.Get(settings::Parameters);
     return o;
 }
 
@@ -177,6 +183,10 @@ void ExportOptions::Store(ISettingsStore& store, bool keepLevels) const
 {
     store.Set(settings::FileType, fileType);
     store.Set(settings::ExternalEncoder, external ? 1 : 0);
+    if (external) {
+        store.Set(settings::Encoder, encoderPath);
+        store.Set(settings::Parameters, parameters);
+    }
     store.Set(settings::Normalise, keepLevels && normalise ? 1 : 0);
     store.Set(settings::Scale, keepLevels && scale ? 1 : 0);
     char text[32] = "-1";
@@ -196,6 +206,13 @@ std::unique_ptr<IAudioEncoder> CTrackExporter::DefaultEncoder(const ExportOption
         return std::make_unique<CFlacEncoder>(FlacCompressionLevelAt(options.flacLevelIndex));
     if (options.fileType == kFileTypeOgg) return std::make_unique<COggEncoder>(OggQualityAt(options.oggQualityIndex));
     return nullptr;
+}
+
+EncoderTags CTrackExporter::TagsFor(int32_t track, int32_t number) const
+{
+    if (options_.fileType == kFileTypeOgg) return OggTags(doc_, track, number);
+    if (options_.fileType == kFileTypeApe) return ApeTags(doc_, track, number);
+    return FlacTags(doc_, track, number);
 }
 
 void CTrackExporter::Report(const std::string& text)
@@ -251,8 +268,7 @@ std::unique_ptr<CTrackExporter::Sink> CTrackExporter::OpenSink(int32_t track, in
         Report(kEncoderStart);
         return nullptr;
     }
-    const EncoderTags tags = options_.fileType == kFileTypeOgg ? OggTags(doc_, track, number)
-                                                                : FlacTags(doc_, track, number);
+    const EncoderTags tags = TagsFor(track, number);
     if (!encoder->Open(path, doc_.sampleRate, bits, channels, static_cast<uint64_t>(frames), tags)) {
         Report(WithPath(kCouldNotSave, path) + "\n" + encoder->LastError());
         return nullptr;
@@ -304,7 +320,9 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     const fs::path folder = fs::path(path).parent_path();
     if (!folder.empty()) fs::create_directories(folder, ignored);
 
-    std::unique_ptr<Sink> sink = OpenSink(track, number, path, bits, channels, length / 4, dataBytes);
+    // An external encoder gets a WAV beside its output, made like any WAV.
+    const std::string target = options_.external ? TemporaryWavPath(path) : path;
+    std::unique_ptr<Sink> sink = OpenSink(track, number, target, bits, channels, length / 4, dataBytes);
     if (!sink) return WriteResult::NotOpened;
     outputOpened_ = true;
 
@@ -377,6 +395,149 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     if (progress) progress->SetPos(static_cast<int32_t>(mono ? length / 2 : length));
     if (!sink->Finish()) {
         Report((ogg ? std::string(kOggFinishError) + "\n" : WithPath(kCouldNotSave, path) + "\n") + sink->Error());
+        return WriteResult::Failed;
+    }
+    if (!options_.external) return WriteResult::Written;
+    const WriteResult encoded = RunExternalEncoder(track, number, target, path);
+    fs::remove(target, ignored);
+    return encoded;
+}
+
+std::string CTrackExporter::TemporaryWavPath(const std::string& path) { return UnusedName(path + ".wav"); }
+
+WriteResult CTrackExporter::RunExternalEncoder(int32_t track, int32_t number, const std::string& inputWav,
+                                               const std::string& path)
+{
+    if (options_.encoderPath.empty()) {
+        Report(kNoEncoder);
+        return WriteResult::NotOpened;
+    }
+    std::string problem;
+    const std::vector<std::string> words = SplitCommandTemplate(options_.parameters, &problem);
+    if (!problem.empty()) {
+        Report(problem);
+        return WriteResult::NotOpened;
+    }
+    const EncoderTags tagValues = ExternalEncoderValues(doc_, track, number);
+    ExternalValues values;
+    for (const auto& [key, value] : tagValues) {
+        if (key == "%A") values.artist = value;
+        else if (key == "%T") values.title = value;
+        else if (key == "%L") values.album = value;
+        else if (key == "%G") values.genre = value;
+        else if (key == "%N") values.number = value;
+    }
+    values.in = inputWav;
+    values.out = path;
+    const std::vector<std::string> noComments;
+    const std::vector<std::string> arguments =
+        BuildEncoderArguments(words, doc_.sourceKind == kSourceFlac ? doc_.passedOnComments : noComments, values);
+
+    std::error_code error;
+    const bool existed = fs::exists(fs::symlink_status(path, error));
+    {
+        CProgressScope scope(doc_);
+        if (CProgressWnd* progress = scope.get()) progress->SetMessage("Encoding File " + FileNameOf(path));
+    }
+    const ProgramRun run = RunProgram(options_.encoderPath, arguments);
+    if (run.started && run.exitStatus == 0 && fs::exists(path, error)) return WriteResult::Written;
+    if (!existed) fs::remove(path, error);
+    std::string why = run.error;
+    if (why.empty() && run.exitStatus != 0) why = DescribeFailure(run, options_.encoderPath);
+    if (why.empty()) why = "The encoder " + options_.encoderPath + " did not create the file.";
+    Report(WithPath(kCouldNotSave, path) + "\n" + why);
+    return run.started ? WriteResult::Failed : WriteResult::NotOpened;
+}
+
+WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const std::string& path,
+                                           const std::string& wavPath)
+{
+    outputOpened_ = false;
+    struct RemoveWav {
+        std::string path;
+        ~RemoveWav()
+        {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
+    } removeWav{wavPath};
+
+    CWaveFile wav;
+    int rate = 0, bits = 16, channels = 2;
+    int64_t dataStart = 0, dataSize = 0;
+    if (wav.Open(wavPath, CWaveFile::Mode::Read)) {
+        WavLayout layout;
+        if (ReadWavHeader(wav, layout) == HeaderStatus::Ok) {
+            rate = layout.sampleRate;
+            bits = layout.bitsPerSample;
+            dataStart = layout.dataStart;
+            dataSize = layout.dataSize;
+        } else {
+            MonoLayout mono;
+            if (ReadMonoHeader(wav, mono)) {
+                rate = mono.sampleRate;
+                channels = 1;
+                dataStart = mono.dataStart;
+                dataSize = mono.dataSize;
+            }
+        }
+    }
+    if (rate == 0 || track < 0 || track >= doc_.tracks.Size()) {
+        Report(WithPath(kCouldNotSave, path));
+        return WriteResult::NotOpened;
+    }
+    const int bytesPer = bits / 8;
+    const int64_t frameBytes = int64_t{bytesPer} * channels;
+    const int64_t frames = dataSize / frameBytes;
+
+    CProgressScope scope(doc_);
+    CProgressWnd* progress = scope.get();
+    if (progress) {
+        progress->SetMessage("Saving File " + path);
+        progress->SetRange(0, static_cast<int32_t>(std::min<int64_t>(dataSize, INT32_MAX)));
+    }
+    std::unique_ptr<IAudioEncoder> encoder = factory_ ? factory_(options_) : nullptr;
+    if (!encoder) {
+        Report(kEncoderStart);
+        return WriteResult::NotOpened;
+    }
+    if (!encoder->Open(path, rate, bits, channels, static_cast<uint64_t>(frames), TagsFor(track, number))) {
+        Report(WithPath(kCouldNotSave, path) + "\n" + encoder->LastError());
+        return WriteResult::NotOpened;
+    }
+    outputOpened_ = true;
+    const int64_t chunk = bits == 24 ? 0x60000 : 0x40000;
+    std::vector<uint8_t> bytes(static_cast<size_t>(chunk));
+    std::vector<int32_t> samples(static_cast<size_t>(chunk / bytesPer));
+    wav.Seek(dataStart);
+    for (int64_t done = 0; done < frames * frameBytes;) {
+        if (progress) progress->SetPos(static_cast<int32_t>(std::min<int64_t>(done, INT32_MAX)));
+        if (AskAbort(progress)) {
+            encoder->Abort();
+            return WriteResult::Cancelled;
+        }
+        const int64_t want = std::min<int64_t>(chunk, frames * frameBytes - done) / frameBytes * frameBytes;
+        if (wav.ReadRaw(bytes.data(), want) != want) {
+            encoder->Abort();
+            Report(WithPath(kCouldNotSave, path) + "\n" + wav.LastError());
+            return WriteResult::Failed;
+        }
+        const size_t n = static_cast<size_t>(want / bytesPer);
+        for (size_t i = 0; i < n; ++i) {
+            const uint8_t* b = bytes.data() + i * static_cast<size_t>(bytesPer);
+            samples[i] = bits == 24 ? static_cast<int32_t>(static_cast<uint32_t>(b[0]) << 8 |
+                                                           static_cast<uint32_t>(b[1]) << 16 |
+                                                           static_cast<uint32_t>(b[2]) << 24) >> 8
+                                    : static_cast<int16_t>(static_cast<uint16_t>(b[0] | b[1] << 8));
+        }
+        if (!encoder->Write(samples.data(), n / static_cast<size_t>(channels))) {
+            Report(WithPath(kCouldNotSave, path) + "\n" + encoder->LastError());
+            return WriteResult::Failed;
+        }
+        done += want;
+    }
+    if (!encoder->Finish()) {
+        Report(std::string(kEncoderFinish) + encoder->LastError());
         return WriteResult::Failed;
     }
     return WriteResult::Written;

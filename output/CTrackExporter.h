@@ -29,17 +29,25 @@ struct ExportOptions {
     bool external = false;      // write a WAV for an external encoder
     int flacLevelIndex = 1;     // index into FlacLevels()
     int oggQualityIndex = 5;    // index into OggQualities()
+    int apeLevelIndex = 2;      // index into ApeLevels()
     bool normalise = false;     // peak of each track to gainDb
     bool scale = false;         // each track multiplied by gainDb
     double gainDb = 0.0;        // used only with normalise or scale
     FadeShape fade = FadeShape::Logarithmic;
+    // With external: the encoder program and its command-line template
+    // ("Encoder" and "Parameters"), the template holding %IN, %OUT, %A, %T,
+    // %L, %G and %N.
+    std::string encoderPath;
+    std::string parameters;
 
     // The stored choices: "File Type", "External Encoder", "Flac Level",
-    // "Ogg Quality", "Normalise", "Scale", "NormGain" and "Fade Linear".
+    // "Ogg Quality", "Ape Level", "Normalise", "Scale", "NormGain", "Fade Linear",
+    // "Encoder" and "Parameters".
     // An unreadable "NormGain" counts as -1 dB; the level is clamped to
     // -30 .. 0 dB for Normalise and -30 .. 10 dB for Scale.
     static ExportOptions FromSettings(const ISettingsStore& store);
-    // Stores the choices on "OK": format and external flag always; the level
+    // Stores the choices on "OK": format, external flag, encoder and its
+    // command line always; the level
     // options only when keepLevels ("Save Settings"), otherwise they are reset
     // to off and -1 dB for the next run. "SaveSettings" records keepLevels.
     void Store(ISettingsStore& store, bool keepLevels) const;
@@ -60,6 +68,8 @@ public:
     static constexpr const char* kEncoderStart = "Error starting encoder.\n";
     static constexpr const char* kOggWriteError = "Ogg Encoder Error. End of Stream found.";
     static constexpr const char* kOggFinishError = "Ogg Encoder Error. End of Stream not found.";
+    static constexpr const char* kEncoderFinish = "Error finishing encoder.\n";
+    static constexpr const char* kNoEncoder = "No external encoder is chosen.";
 
     // Makes the encoder for a format other than WAV, or nullptr when the
     // format has none in this build. The default knows FLAC and Ogg Vorbis;
@@ -82,6 +92,31 @@ public:
     WriteResult WriteTrack(int32_t track, int32_t number, const std::string& path, bool gaplessBefore,
                            bool gaplessAfter);
 
+    // Hands inputWav to the external encoder of the options to make path:
+    // the command-line template is split into words first and the values
+    // (the track's texts, number, inputWav and path) are put into those
+    // words, so no title can add or split an argument; the program is started
+    // directly, never through a shell, and waited for. When the source was a
+    // FLAC file its comments are passed on as "-T NAME=value" pairs. Failed
+    // when the program cannot be started or reports failure (the user is
+    // told, an output the encoder left behind that did not exist before is
+    // removed). inputWav is not deleted here.
+    WriteResult RunExternalEncoder(int32_t track, int32_t number, const std::string& inputWav,
+                                   const std::string& path);
+
+    // Second stage of an output made through a WAV (after resampling): turns
+    // the exporter's WAV wavPath into the FLAC (or, once it has an encoder,
+    // APE) file path of the options and deletes the WAV, also when cancelled
+    // or failed. The WAV's own header gives the format and the data size; a
+    // file that is not a 16/24-bit PCM WAV is refused (NotOpened).
+    WriteResult EncodeWaveFile(int32_t track, int32_t number, const std::string& path,
+                               const std::string& wavPath);
+
+    // Where the WAV handed to an external encoder (or to EncodeWaveFile) is
+    // written for the output path: path + ".wav", or the first free
+    // "path-N.wav" (N from 2) when a file of that name exists already.
+    static std::string TemporaryWavPath(const std::string& path);
+
     // Whether the last WriteTrack got its output open, and whether the user
     // stopped it.
     bool OutputOpened() const { return outputOpened_; }
@@ -95,6 +130,7 @@ private:
 
     std::unique_ptr<Sink> OpenSink(int32_t track, int32_t number, const std::string& path, int bits,
                                    int channels, int64_t frames, int64_t dataBytes);
+    EncoderTags TagsFor(int32_t track, int32_t number) const;
     double TrackGain(int32_t start, int32_t length);
     bool AskAbort(CProgressWnd* progress);
     void Report(const std::string& text);

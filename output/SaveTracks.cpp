@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace kelvane {
 
 namespace fs = std::filesystem;
@@ -85,6 +87,47 @@ private:
     std::unique_ptr<CProgressWnd> owned_;
 };
 
+// Whether a file at `to` would be on the file system holding `from`, so a
+// rename can move it. The target may not exist yet: its nearest existing
+// folder decides.
+bool SameFileSystem(const std::string& from, const std::string& to)
+{
+    struct stat a{}, b{};
+    if (from.empty() || ::stat(from.c_str(), &a) != 0) return false;
+    fs::path at = fs::path(to).parent_path();
+    std::error_code error;
+    while (!at.empty() && !fs::exists(at, error)) at = at.parent_path();
+    if (at.empty()) at = ".";
+    return ::stat(at.c_str(), &b) == 0 && a.st_dev == b.st_dev;
+}
+
+// The single untouched track of a "Save && Close..." as WAV: the working
+// file is the output already. With an external encoder it is that
+// encoder's input; otherwise it is renamed onto the target (one rename
+// replaces an older file there). On failure the working file stays open and
+// in place.
+bool HandOver(CQuillon3Doc& doc, CTrackExporter& exporter, const ExportOptions& options, int32_t number,
+              const std::string& target)
+{
+    std::error_code error;
+    const fs::path folder = fs::path(target).parent_path();
+    if (!folder.empty()) fs::create_directories(folder, error);
+    if (options.external)
+        return exporter.RunExternalEncoder(0, number, doc.workingPath, target) == WriteResult::Written;
+    const std::string working = doc.workingPath;
+    doc.workingFile.Close();
+    fs::rename(working, target, error);
+    if (error) {
+        doc.workingFile.Open(working, CWaveFile::Mode::ReadWrite);
+        Tell(doc, std::string("The file ") + target + " could not be saved\n" + error.message());
+        return false;
+    }
+    // The file lives on under its new name: closing the document must not
+    // truncate or delete it.
+    doc.workingPath.clear();
+    return true;
+}
+
 }  // namespace
 
 bool HasDiskSpace(uint64_t freeBytes, uint64_t bytesNeeded)
@@ -140,19 +183,30 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
         return outcome;
     }
 
-    // The external encoder run is not part of this version; refusing here
-    // keeps the request's names checked the same way either way.
     if (request.options.external) {
-        Tell(doc, kExternalUnavailable);
-        return outcome;
+        if (request.options.encoderPath.empty()) {
+            Tell(doc, kNoEncoderChosen);
+            return outcome;
+        }
+        if (request.options.parameters.find("%IN") == std::string::npos) {
+            Tell(doc, kInvalidEncoderParameters);
+            return outcome;
+        }
     }
 
-    // Paths in list order: the input error wins over the read-only one.
+    // Paths in list order: the input error wins over the read-only one. The
+    // input itself may be replaced by "Save && Close..."; the files the
+    // program made for it (a decoded copy, the working file) never.
     bool inputHit = false, unwritable = false, anyExists = false;
+    std::vector<std::string> targets = out.paths;
     std::string listing;
-    for (const std::string& path : out.paths) {
-        if (SameFile(path, doc.userPath) || SameFile(path, doc.sourcePath) || SameFile(path, doc.workingPath))
+    for (std::string& target : targets) {
+        const std::string path = target;
+        const bool isInput = SameFile(path, doc.userPath);
+        if ((isInput && !request.close) ||
+            (!isInput && (SameFile(path, doc.sourcePath) || SameFile(path, doc.workingPath))))
             inputHit = true;
+        if (isInput) target = doc.userPath + kReplaceSuffix;
         std::error_code error;
         const bool exists = fs::exists(fs::symlink_status(path, error));
         if (exists) {
@@ -185,11 +239,17 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
         bool before, after;
     };
     std::vector<Job> jobs;
+    bool handOver = false;
     if (count == 1) {
         const TrackRecord& t = doc.tracks.At(1);
         const bool plain = t.start <= FirstAllowedStart(doc) && t.end == doc.tracks.At(0).end && t.fadeIn == 0 &&
                            t.fadeOut == 0 && t.preSilence == 0 && t.postSilence == 0;
-        if (plain) {
+        const bool wavOut = request.options.external || request.options.fileType == kFileTypeWav;
+        handOver = plain && request.close && wavOut && doc.sourceKind != kSourceMono &&
+                   SameFileSystem(doc.workingPath, targets[0]);
+        if (handOver) {
+            jobs.push_back({0, out.numbers[0], true, true});
+        } else if (plain) {
             doc.tracks.At(0).artist = t.artist;
             jobs.push_back({0, out.numbers[0], true, true});
         } else {
@@ -202,7 +262,7 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
     }
 
     uint64_t needed = 0;
-    for (const Job& job : jobs) {
+    for (const Job& job : handOver ? std::vector<Job>{} : jobs) {
         const TrackRecord& t = doc.tracks.At(job.element);
         const uint64_t units = static_cast<uint64_t>(std::max<int64_t>(0, int64_t{t.end} - t.start));
         needed += doc.bitsPerSample == 24 ? units / 2 * 3 : units;
@@ -221,18 +281,53 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
     CTrackExporter exporter(doc, request.options);
     exporter.ClearCancel();
     outcome.result = SaveResult::Saved;
-    for (size_t k = 0; k < jobs.size(); ++k) {
-        const std::string& path = out.paths[std::min(k, out.paths.size() - 1)];
-        const WriteResult r = exporter.WriteTrack(jobs[k].element, jobs[k].number, path, jobs[k].before, jobs[k].after);
-        if (r == WriteResult::Written) {
-            outcome.written.push_back(path);
-            continue;
+    if (handOver) {
+        const std::string& target = targets[0];
+        if (HandOver(doc, exporter, request.options, jobs[0].number, target)) {
+            outcome.written.push_back(out.paths[0]);
+            outcome.handedOver = true;
+        } else {
+            outcome.result = SaveResult::OutputFailed;
         }
-        outcome.result = r == WriteResult::Cancelled ? SaveResult::Cancelled : SaveResult::OutputFailed;
-        break;
+    } else {
+        for (size_t k = 0; k < jobs.size(); ++k) {
+            const std::string& path = targets[std::min(k, targets.size() - 1)];
+            const WriteResult r =
+                exporter.WriteTrack(jobs[k].element, jobs[k].number, path, jobs[k].before, jobs[k].after);
+            if (r == WriteResult::Written) {
+                outcome.written.push_back(out.paths[std::min(k, out.paths.size() - 1)]);
+                continue;
+            }
+            outcome.result = r == WriteResult::Cancelled ? SaveResult::Cancelled : SaveResult::OutputFailed;
+            break;
+        }
     }
     doc.NotifyUpdate();
-    if (outcome.result == SaveResult::Saved) doc.SetModifiedFlag(false);
+    if (outcome.result != SaveResult::Saved) {
+        // Nothing of a half-done replacement may stay behind.
+        std::error_code ignored;
+        if (!doc.userPath.empty()) fs::remove(doc.userPath + kReplaceSuffix, ignored);
+        return outcome;
+    }
+    doc.SetModifiedFlag(false);
+    if (request.close) {
+        const std::string input = doc.userPath;
+        doc.DeleteContents();
+        outcome.closed = true;
+        std::error_code error;
+        const std::string replacement = input + kReplaceSuffix;
+        if (!input.empty() && fs::exists(replacement, error)) {
+            // One rename: the input's path never lacks a file.
+            fs::rename(replacement, input, error);
+            if (error) {
+                Tell(doc, "The saved file could not replace " + input + ": " + error.message() +
+                              "\nIt was kept as " + replacement + ".");
+                outcome.result = SaveResult::OutputFailed;
+            } else {
+                outcome.replacedInput = true;
+            }
+        }
+    }
     return outcome;
 }
 

@@ -31,13 +31,16 @@ inline constexpr const char* kOutsideFolderError =
 inline constexpr const char* kSameOutputError =
     "The operation cannot be completed.\nTwo tracks would be saved to the same file.";
 inline constexpr const char* kNoTracksError = "There are no tracks to save.";
-inline constexpr const char* kExternalUnavailable =
-    "The operation cannot be completed.\nExternal encoders are not available in this version.";
+inline constexpr const char* kNoEncoderChosen =
+    "The operation cannot be completed.\nNo external encoder is chosen.";
+inline constexpr const char* kInvalidEncoderParameters = "Invalid Parameters entered.";
 inline constexpr const char* kNoSpaceError = "Insufficient space on Drive %s";
 inline constexpr const char* kConfirmSaveText =
     "The Followng Files will be saved to Disk.\n"
     "Files shown in red and marked with an asterisk already exist and will be overwritten.";
 inline constexpr const char* kConfirmSaveCaption = "Confirm Save";
+// Appended to the input's path for the file that replaces it.
+inline constexpr const char* kReplaceSuffix = "~~~";
 
 // The save dialog's answers.
 struct SaveRequest {
@@ -51,6 +54,9 @@ struct SaveRequest {
     std::string rule = kDefaultNamingRule;
     std::string encoderExtension;   // the external encoder's, for its extension
     ExportOptions options;
+    // "Save && Close...": the document is closed after a complete save, and
+    // an output equal to the input replaces the input.
+    bool close = false;
     // Free bytes on the file system holding a folder, or nullopt when that
     // cannot be told (the check is then skipped). Empty: ask the file system.
     std::function<std::optional<uint64_t>(const std::string& folder)> freeSpace;
@@ -68,6 +74,9 @@ enum class SaveResult {
 struct SaveOutcome {
     SaveResult result = SaveResult::Refused;
     std::vector<std::string> written;  // the paths completed, in order
+    bool closed = false;               // "Save && Close..." closed the document
+    bool handedOver = false;           // the working file itself became the output
+    bool replacedInput = false;        // the input file now holds the saved track
 };
 
 // The number each track line gets (0 for none), one per track line. Several
@@ -84,6 +93,15 @@ bool HasDiskSpace(uint64_t freeBytes, uint64_t bytesNeeded);
 // Runs the export as described above. Every question and refusal goes
 // through doc.Ui(). Marks the document as not modified only when every
 // chosen track was written.
+//
+// With request.close the document is closed only after every chosen track
+// was written: a refused, cancelled or failed save leaves it open and
+// modified, with its working file, so no correction is lost. An output
+// equal to the input is written as input + "~~~" and renamed over the input
+// once the document is closed: the input's path always holds either the old
+// or the new file. A single untouched track saved as WAV on the working
+// file's file system is handed over by renaming the working file (or by
+// running the external encoder on it), so nothing is copied.
 SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request);
 
 }  // namespace kelvane

@@ -1,9 +1,11 @@
 #include "FlacTestFiles.h"
 
+#include <FLAC++/decoder.h>
 #include <FLAC++/encoder.h>
 #include <FLAC++/metadata.h>
 
 #include <cstdio>
+#include <strings.h>
 
 namespace kelvane::test {
 
@@ -45,6 +47,66 @@ bool WriteFlac(const std::filesystem::path& path, const FlacOptions& opts, const
         std::fclose(f);
     }
     return ok;
+}
+
+namespace {
+
+class ContentsDecoder final : public FLAC::Decoder::File {
+public:
+    FlacContents result;
+
+protected:
+    FLAC__StreamDecoderWriteStatus write_callback(const FLAC__Frame* frame, const FLAC__int32* const buffer[]) override
+    {
+        for (unsigned i = 0; i < frame->header.blocksize; ++i)
+            for (unsigned c = 0; c < frame->header.channels; ++c) result.samples.push_back(buffer[c][i]);
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+    void metadata_callback(const FLAC__StreamMetadata* m) override
+    {
+        if (m->type == FLAC__METADATA_TYPE_STREAMINFO) {
+            result.sampleRate = static_cast<int>(m->data.stream_info.sample_rate);
+            result.channels = static_cast<int>(m->data.stream_info.channels);
+            result.bits = static_cast<int>(m->data.stream_info.bits_per_sample);
+        } else if (m->type == FLAC__METADATA_TYPE_VORBIS_COMMENT) {
+            const auto& vc = m->data.vorbis_comment;
+            for (FLAC__uint32 i = 0; i < vc.num_comments; ++i) {
+                const std::string entry(reinterpret_cast<const char*>(vc.comments[i].entry), vc.comments[i].length);
+                const size_t eq = entry.find('=');
+                result.comments.emplace_back(entry.substr(0, eq), eq == std::string::npos ? "" : entry.substr(eq + 1));
+            }
+        }
+    }
+    void error_callback(FLAC__StreamDecoderErrorStatus status) override
+    {
+        result.ok = false;
+        result.error = FLAC__StreamDecoderErrorStatusString[status];
+    }
+};
+
+}  // namespace
+
+std::string FlacContents::comment(const std::string& name) const
+{
+    for (const auto& [n, v] : comments)
+        if (strcasecmp(n.c_str(), name.c_str()) == 0) return v;
+    return {};
+}
+
+FlacContents DecodeFlac(const std::filesystem::path& path)
+{
+    ContentsDecoder d;
+    d.set_metadata_respond(FLAC__METADATA_TYPE_VORBIS_COMMENT);
+    if (d.init(path.string()) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
+        d.result.error = "cannot open " + path.string();
+        return d.result;
+    }
+    d.result.ok = true;
+    const bool done = d.process_until_end_of_stream();
+    if (!done && d.result.error.empty()) d.result.error = d.get_state().as_cstring();
+    d.result.ok = d.result.ok && done;
+    d.finish();
+    return d.result;
 }
 
 }  // namespace kelvane::test
