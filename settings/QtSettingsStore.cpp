@@ -89,6 +89,7 @@ std::string CQtSettingsStore::FileName() const
 int CQtSettingsStore::ReadInt(const std::string& section, const std::string& name, int defaultValue) const
 {
     if (overlay_.Has(section, name)) return overlay_.ReadInt(section, name, defaultValue);
+    if (hidden_.count({section, name}) != 0) return defaultValue;
     QVariant v = settings_->value(Key(section, name));
     if (!v.isValid()) return defaultValue;
     if (v.typeId() == QMetaType::Int) return v.toInt();
@@ -103,6 +104,7 @@ std::string CQtSettingsStore::ReadString(const std::string& section, const std::
                                          const std::string& defaultValue) const
 {
     if (overlay_.Has(section, name)) return overlay_.ReadString(section, name, defaultValue);
+    if (hidden_.count({section, name}) != 0) return defaultValue;
     QVariant v = settings_->value(Key(section, name));
     if (!v.isValid()) return defaultValue;
     // Values this store writes are quoted when they hold commas; an unquoted
@@ -117,6 +119,7 @@ void CQtSettingsStore::WriteInt(const std::string& section, const std::string& n
         Write(section, name, QVariant(value));
     } else {
         overlay_.WriteInt(section, name, value);
+        hidden_.erase({section, name});
     }
 }
 
@@ -126,6 +129,25 @@ void CQtSettingsStore::WriteString(const std::string& section, const std::string
         Write(section, name, QVariant(QString::fromStdString(value)));
     } else {
         overlay_.WriteString(section, name, value);
+        hidden_.erase({section, name});
+    }
+}
+
+void CQtSettingsStore::Remove(const std::string& section, const std::string& name)
+{
+    // An empty name would make the key the group itself, and QSettings would
+    // drop the whole section.
+    if (name.empty()) return;
+    const QString key = Key(section, name);
+    overlay_.Remove(section, name);
+    // Nothing on disk means nothing to save: a damaged file is then neither
+    // copied nor rewritten.
+    if (hidden_.count({section, name}) != 0 || !settings_->contains(key)) return;
+    if (PrepareWrite()) {
+        settings_->remove(key);
+        if (batchDepth_ == 0) Sync();
+    } else {
+        hidden_.insert({section, name});
     }
 }
 

@@ -4,7 +4,9 @@
 // tool can use it without a GUI module, and without a QCoreApplication.
 
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "settings/SettingsStore.h"
 
@@ -37,6 +39,10 @@ public:
     // store for the session and Problem() says why it was not saved.
     void WriteInt(const std::string& section, const std::string& name, int value) override;
     void WriteString(const std::string& section, const std::string& name, const std::string& value) override;
+    // Goes to disk like a write (or is collected by a Batch). When the file
+    // cannot be written the value is hidden for the session only. A value
+    // that is not there leaves the file untouched: no save, no backup copy.
+    void Remove(const std::string& section, const std::string& name) override;
 
     // Saving many settings at once (a dialog's OK): while a Batch lives,
     // writes are only collected, and the file is written once when the
@@ -74,6 +80,9 @@ private:
     int batchDepth_ = 0;
     bool readOnly_ = false;  // malformed and no copy could be kept: disk untouched
     CMemorySettings overlay_;
+    // Values removed while the file is read-only: they are still on disk, so
+    // reads must be told they are gone. A later write puts one back.
+    std::set<std::pair<std::string, std::string>> hidden_;
     std::string problem_;
 };
 

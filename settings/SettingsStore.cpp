@@ -37,6 +37,11 @@ void CMemorySettings::WriteString(const std::string& section, const std::string&
     values_[{section, name}] = value;
 }
 
+void CMemorySettings::Remove(const std::string& section, const std::string& name)
+{
+    values_.erase({section, name});
+}
+
 bool CMemorySettings::Has(const std::string& section, const std::string& name) const
 {
     return values_.count({section, name}) != 0;

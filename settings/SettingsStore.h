@@ -35,6 +35,9 @@ public:
                                    const std::string& defaultValue) const = 0;
     virtual void WriteInt(const std::string& section, const std::string& name, int value) = 0;
     virtual void WriteString(const std::string& section, const std::string& name, const std::string& value) = 0;
+    // Forgets a value, so that reads yield their default again. Removing a
+    // value that is not there does nothing (and, for a file, leaves it as it is).
+    virtual void Remove(const std::string& section, const std::string& name) = 0;
 
     int Get(const IntSetting& s) const { return ReadInt(s.section, s.name, s.defaultValue); }
     std::string Get(const StringSetting& s) const { return ReadString(s.section, s.name, s.defaultValue); }
@@ -51,6 +54,7 @@ public:
                            const std::string& defaultValue) const override;
     void WriteInt(const std::string& section, const std::string& name, int value) override;
     void WriteString(const std::string& section, const std::string& name, const std::string& value) override;
+    void Remove(const std::string& section, const std::string& name) override;
 
     bool Has(const std::string& section, const std::string& name) const;
     size_t Count() const { return values_.size(); }
@@ -135,12 +139,12 @@ inline constexpr StringSetting NamingRule{kSectionMain, "NamingRule", ""};
 inline constexpr StringSetting Rule1{kSectionMain, "Rule1", ""};
 inline constexpr StringSetting Rule2{kSectionMain, "Rule2", ""};
 inline constexpr StringSetting Rule3{kSectionMain, "Rule3", ""};
-inline constexpr StringSetting Para1{kSectionMain, "Para1", ""};
-inline constexpr StringSetting Para2{kSectionMain, "Para2", ""};
-inline constexpr StringSetting Para3{kSectionMain, "Para3", ""};
-inline constexpr StringSetting Para4{kSectionMain, "Para4", ""};
-inline constexpr StringSetting Para5{kSectionMain, "Para5", ""};
-inline constexpr StringSetting Para6{kSectionMain, "Para6", ""};
+inline constexpr StringSetting Para1{kSectionSettings, "Para1", ""};
+inline constexpr StringSetting Para2{kSectionSettings, "Para2", ""};
+inline constexpr StringSetting Para3{kSectionSettings, "Para3", ""};
+inline constexpr StringSetting Para4{kSectionSettings, "Para4", ""};
+inline constexpr StringSetting Para5{kSectionSettings, "Para5", ""};
+inline constexpr StringSetting Para6{kSectionSettings, "Para6", ""};
 inline constexpr IntSetting Normalise{kSectionMain, "Normalise", 0};
 inline constexpr IntSetting Scale{kSectionMain, "Scale", 0};
 inline constexpr IntSetting Resample{kSectionMain, "Resample", 0};
