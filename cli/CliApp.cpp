@@ -12,10 +12,13 @@
 #include "document/StatusTexts.h"
 #include "output/CTrackExporter.h"
 #include "output/EncoderLevels.h"
+#include "output/EncoderList.h"
 #include "output/NamingRules.h"
 #include "output/OutputNames.h"
 #include "output/SaveTracks.h"
 #include "tracks/FadeLaw.h"
+#include "tracks/SectorGrid.h"
+#include "tracks/TrackRefresh.h"
 #include "settings/QtSettingsStore.h"
 #include "settings/SettingsStore.h"
 
@@ -36,6 +39,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace kelvane {
 
@@ -69,7 +74,12 @@ const char* kUsage =
     "      --events-json OUT     write the report of the processed recording to OUT\n"
     "      --corrected OUT.wav   write the corrected recording (a complete WAV) to OUT.wav\n"
     "      --out DIR             save the tracks into DIR (made if missing); without it no track is saved\n"
-    "      --format wav|flac|ogg the format of the saved tracks (default flac)\n"
+    "      --format F            the format of the saved tracks: wav, flac (default), ogg, ape, or\n"
+    "                            external:PROGRAM to hand each track as a WAV to a command-line encoder\n"
+    "                            (PROGRAM a path, or a name found among the known encoders or in PATH)\n"
+    "      --encoder-command T   the external encoder's command line: %IN the WAV, %OUT the output,\n"
+    "                            %A artist, %T title, %L album, %G genre, %N number (each one argument)\n"
+    "      --encoder-ext EXT     the extension of the external encoder's files\n"
     "      --rule RULE           the naming rule (default INPUTcor#: INPUT the input's name, # the number)\n"
     "      --start-number N      the number of the first saved track (default 1)\n"
     "      --no-consecutive      number the tracks by their place, not by the order saved\n"
@@ -78,7 +88,10 @@ const char* kUsage =
     "      --scale DB            change the level of each track by DB (-30 to 10)\n"
     "      --flac-level INDEX    FLAC compression: the place in the Compression Settings list, 0 first\n"
     "      --ogg-quality INDEX   Ogg Vorbis quality: the place in the Compression Settings list, 0 first\n"
+    "      --ape-level INDEX     Monkey's Audio compression: the place in the Compression Settings list\n"
     "      --overwrite           replace saved tracks that exist already (otherwise: exit 1)\n"
+    "      --close               save and close: the working copy is consumed, and a saved track\n"
+    "                            named like the input replaces the input once all is saved\n"
     "    Scan settings not given here come from the settings store.\n"
     "\n"
     "Global options:\n"
@@ -125,8 +138,11 @@ struct Args {
     bool consecutive = true;
     std::vector<std::pair<int, int>> select;  // inclusive ranges of track numbers; empty: all
     std::optional<double> normaliseDb, scaleDb;
-    std::optional<int> flacLevel, oggQuality;
+    std::optional<int> flacLevel, oggQuality, apeLevel;
+    std::optional<std::string> externalProgram;
+    std::optional<std::string> encoderCommand, encoderExt;
     bool overwrite = false;
+    bool close = false;
 };
 
 // "1,3-5": track numbers and ranges of them, each from 1 up.
@@ -196,7 +212,8 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
              a == "--fade-in" || a == "--fade-out" || a == "--post-silence" || a == "--album" || a == "--artist" ||
              a == "--genre" || a == "--title" || a == "--out" || a == "--format" || a == "--rule" ||
              a == "--start-number" || a == "--no-consecutive" || a == "--select" || a == "--normalise" ||
-             a == "--scale" || a == "--flac-level" || a == "--ogg-quality" || a == "--overwrite"))
+             a == "--scale" || a == "--flac-level" || a == "--ogg-quality" || a == "--overwrite" ||
+             a == "--ape-level" || a == "--close" || a == "--encoder-command" || a == "--encoder-ext"))
             processOption = a;
         auto value = [&](std::optional<std::string>& into) -> bool {
             if (i + 1 >= argc) return false;
@@ -269,15 +286,27 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
             if (!value(args.outDir) || args.outDir->empty()) return Usage("--out needs a folder");
         } else if (a == "--format") {
             std::optional<std::string> text;
-            if (!value(text)) return Usage("--format needs wav, flac or ogg");
+            if (!value(text)) return Usage("--format needs wav, flac, ogg, ape or external:PROGRAM");
             args.unavailableFormat.reset();
+            args.externalProgram.reset();
             if (*text == "wav") args.fileType = kFileTypeWav;
             else if (*text == "flac") args.fileType = kFileTypeFlac;
             else if (*text == "ogg") args.fileType = kFileTypeOgg;
-            else if (*text == "ape" || (text->rfind("external:", 0) == 0 && text->size() > 9))
-                args.unavailableFormat = *text;
-            else
-                return Usage("--format needs wav, flac or ogg");
+            else if (*text == "ape") args.unavailableFormat = *text;
+            else if (text->rfind("external:", 0) == 0 && text->size() > 9) {
+                args.fileType = kFileTypeWav;
+                args.externalProgram = text->substr(9);
+            } else
+                return Usage("--format needs wav, flac, ogg, ape or external:PROGRAM");
+        } else if (a == "--encoder-command") {
+            if (!value(args.encoderCommand)) return Usage("--encoder-command needs a command line");
+        } else if (a == "--encoder-ext") {
+            if (!value(args.encoderExt) || args.encoderExt->empty() ||
+                args.encoderExt->find_first_of("/\\") != std::string::npos)
+                return Usage("--encoder-ext needs an extension such as mp3");
+            if ((*args.encoderExt)[0] == '.') args.encoderExt->erase(0, 1);
+        } else if (a == "--close") {
+            args.close = true;
         } else if (a == "--rule") {
             std::optional<std::string> text;
             if (!value(text) || text->empty()) return Usage("--rule needs a naming rule such as INPUTcor#");
@@ -300,14 +329,16 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
             if (!value(text) || !ParseDb(*text, -30.0, norm ? 0.0 : 10.0, db))
                 return Usage(a + (norm ? " needs a level in dB from -30 to 0" : " needs a level in dB from -30 to 10"));
             (norm ? args.normaliseDb : args.scaleDb) = db;
-        } else if (a == "--flac-level" || a == "--ogg-quality") {
+        } else if (a == "--flac-level" || a == "--ogg-quality" || a == "--ape-level") {
             std::optional<std::string> text;
-            const bool flac = a == "--flac-level";
-            const int hi = static_cast<int>(flac ? FlacLevels().size() : OggQualities().size()) - 1;
+            const bool flac = a == "--flac-level", ogg = a == "--ogg-quality";
+            const int hi = static_cast<int>(flac ? FlacLevels().size()
+                                            : ogg ? OggQualities().size()
+                                                  : ApeLevels().size()) - 1;
             int v = 0;
             if (!value(text) || !ParseInt(*text, 0, hi, v))
                 return Usage(a + " needs a whole number from 0 to " + std::to_string(hi));
-            (flac ? args.flacLevel : args.oggQuality) = v;
+            (flac ? args.flacLevel : ogg ? args.oggQuality : args.apeLevel) = v;
         } else if (a == "--overwrite") {
             args.overwrite = true;
         } else if (a.size() > 1 && a[0] == '-' && a != "-") {
@@ -325,6 +356,9 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
     if (args.command == "info" && !processOption.empty()) return Usage(processOption + " belongs to process");
     if (args.command == "process" && args.json) return Usage("--json belongs to info");
     if (args.normaliseDb && args.scaleDb) return Usage("--normalise and --scale cannot be used together");
+    if ((args.encoderCommand || args.encoderExt) && !args.externalProgram)
+        return Usage("--encoder-command and --encoder-ext belong to --format external:PROGRAM");
+    if (args.close && !args.outDir) return Usage("--close needs --out");
     return std::nullopt;
 }
 
@@ -484,7 +518,7 @@ std::vector<std::string> ExistingOutputs(IInteraction& ui)
 // Saves the chosen tracks of the processed recording into --out through the
 // same command the save dialog runs, so every check it makes (the input is
 // never an output, no two tracks onto one file, free space) holds here too.
-int SaveChosenTracks(CQuillon3Doc& doc, const Args& args)
+int SaveChosenTracks(CQuillon3Doc& doc, const Args& args, const EncoderEntry& encoder)
 {
     namespace fs = std::filesystem;
     const int32_t count = doc.TrackCount();
@@ -525,10 +559,30 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args)
     o.normalise = args.normaliseDb.has_value();
     o.scale = args.scaleDb.has_value();
     o.gainDb = args.normaliseDb ? *args.normaliseDb : args.scaleDb.value_or(0.0);
+    o.apeLevelIndex = args.apeLevel.value_or(StoredApeLevelIndex(doc.Settings()));
     o.fade = FadeLaw::FromSetting(doc.Settings().Get(settings::FadeLinear)).Shape();
+    if (args.externalProgram) {
+        o.external = true;
+        o.encoderPath = encoder.path;
+        o.parameters = encoder.command;
+        request.encoderExtension = encoder.ext;
+    }
+    request.close = args.close;
+
+    // The whole side as one track when it was not divided: the batch
+    // counterpart of removing all track boundaries before saving.
+    if (doc.TrackCount() == 0) {
+        TrackRecord whole = doc.tracks[0];
+        whole.start = FirstAllowedStart(doc);
+        doc.tracks.Add(whole);
+        RefreshTracks(doc);
+        request.selected.assign(1, true);
+    }
 
     const SaveOutcome outcome = SaveTracks(doc, request);
     for (const std::string& path : outcome.written) std::printf("Wrote %s\n", path.c_str());
+    if (outcome.handedOver) std::printf("The working copy became %s (nothing copied)\n", outcome.written.front().c_str());
+    if (outcome.replacedInput) std::printf("Replaced %s\n", args.file.c_str());
     std::fflush(stdout);
     if (!existed && outcome.written.empty()) fs::remove(dir, ec);  // only if still empty
     switch (outcome.result) {
@@ -549,6 +603,83 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args)
     return kExitFailed;
 }
 
+bool IsExecutableFile(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec) && ::access(path.c_str(), X_OK) == 0;
+}
+
+// The external encoder of --format external:PROGRAM: its program file, its
+// command line and its extension. PROGRAM is a path, or a name looked up as
+// the program does at start (the encoder list, its search folder and PATH),
+// then as any program in PATH. The command line and extension come from the
+// options, else from the encoder's entry or the known-encoder table.
+std::optional<int> ResolveEncoder(CQuillon3Doc& doc, const Args& args, EncoderEntry& out)
+{
+    const std::string& program = *args.externalProgram;
+    const char* pathVariable = std::getenv("PATH");
+    std::optional<EncoderEntry> entry;
+    if (program.find('/') != std::string::npos) {
+        if (!IsExecutableFile(program)) {
+            std::cerr << "kelvane-cli: the encoder " << program << " is not a program that can be run\n";
+            return kExitRefused;
+        }
+        entry = EncoderEntry{program, "", ""};
+    } else {
+        const std::vector<EncoderEntry> list =
+            args.noSettings ? [&] {
+                std::vector<EncoderEntry> found;
+                SearchPathFolders(found, pathVariable);
+                return found;
+            }()
+                            : RefreshEncoderList(doc.Settings(), nullptr, pathVariable);
+        for (const EncoderEntry& e : list)
+            if (ProgramKey(e.path) == ProgramKey(program)) entry = e;
+        if (!entry && pathVariable) {
+            std::string folders = pathVariable;
+            for (size_t at = 0; at <= folders.size();) {
+                const size_t end = std::min(folders.find(':', at), folders.size());
+                const std::string folder = folders.substr(at, end - at);
+                at = end + 1;
+                if (folder.empty()) continue;
+                const std::string candidate = folder + "/" + program;
+                if (IsExecutableFile(candidate)) {
+                    entry = EncoderEntry{candidate, "", ""};
+                    break;
+                }
+            }
+        }
+        if (!entry) {
+            std::cerr << "kelvane-cli: no encoder " << program << " was found (give its path, or put it in PATH)\n";
+            return kExitRefused;
+        }
+    }
+    out = *entry;
+    const KnownEncoder* known = FindKnownEncoder(out.path);
+    // The command line last chosen for this encoder is its current one.
+    const std::string stored = doc.Settings().Get(settings::Parameters);
+    if (args.encoderCommand) out.command = *args.encoderCommand;
+    else if (!args.noSettings && ProgramKey(doc.Settings().Get(settings::Encoder)) == ProgramKey(out.path) &&
+             ValidCommandLine(stored))
+        out.command = stored;
+    else if (out.command.empty() && known) out.command = known->command;
+    if (args.encoderExt) out.ext = *args.encoderExt;
+    else if (out.ext.empty() && known) out.ext = known->ext;
+    if (out.command.empty()) {
+        std::cerr << "kelvane-cli: " << out.path << " is not a known encoder: give its command line with --encoder-command\n";
+        return kExitRefused;
+    }
+    if (!ValidCommandLine(out.command)) {
+        std::cerr << "kelvane-cli: " << kInvalidParameters << " The command line must hold %IN\n";
+        return kExitRefused;
+    }
+    if (out.ext.empty()) {
+        std::cerr << "kelvane-cli: " << out.path << " is not a known encoder: give its extension with --encoder-ext\n";
+        return kExitRefused;
+    }
+    return std::nullopt;
+}
+
 int RunProcess(CQuillon3Doc& doc, const Args& args)
 {
     // Refused before the scan, so nobody waits for a run that cannot end well.
@@ -556,6 +687,10 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
         std::cerr << "kelvane-cli: --format " << *args.unavailableFormat
                   << " is not available yet; use wav, flac or ogg\n";
         return kExitFailed;
+    }
+    EncoderEntry encoder;
+    if (args.externalProgram) {
+        if (std::optional<int> refused = ResolveEncoder(doc, args, encoder)) return *refused;
     }
     for (const auto* out : {&args.eventsJson, &args.corrected}) {
         if (*out && SameFile(**out, args.file)) {
@@ -619,13 +754,6 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
         doc.DeleteContents();
         return kExitFailed;
     }
-    if (args.outDir) {
-        const int saved = SaveChosenTracks(doc, args);
-        if (saved != kExitOk) {
-            doc.DeleteContents();
-            return saved;
-        }
-    }
     if (args.eventsJson &&
         !WriteAtomically(*args.eventsJson, [&](std::ostream& out) {
             WriteEventsJson(out, doc);
@@ -652,9 +780,12 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
                     FormatMinutes((tr.end - tr.start) / 4, doc.sampleRate).c_str(), tr.title.c_str());
     }
     std::printf("Time taken: %.2f s (%.0fx real time)\n", seconds, seconds > 0 ? duration / seconds : 0.0);
+    std::fflush(stdout);
+    // The reports come first: "Save && Close..." consumes the working copy.
+    const int saved = args.outDir ? SaveChosenTracks(doc, args, encoder) : kExitOk;
     // Nothing else is saved by this command: the working copy goes.
     doc.DeleteContents();
-    return kExitOk;
+    return saved;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <FLAC++/decoder.h>
@@ -199,6 +200,10 @@ TEST_F(CliExport, BadArguments_RefusedBeforeAnythingIsWritten)
         {"--out", out, "--flac-level", "99"},
         {"--out", out, "--ogg-quality", "-1"},
         {"--out", out, "--rule", ""},
+        {"--close"},
+        {"--out", out, "--ape-level", "4"},
+        {"--out", out, "--encoder-command", "%IN"},
+        {"--out", out, "--format", "external:x", "--encoder-ext", "a/b"},
     };
     for (const auto& args : bad) {
         const RunResult r = Process(args);
@@ -211,13 +216,116 @@ TEST_F(CliExport, BadArguments_RefusedBeforeAnythingIsWritten)
     RunResult r = Process({"--out", out, "--select", "2-5"});
     EXPECT_EQ(r.exitStatus, 2) << r.err;
     EXPECT_NE(r.err.find("track 5"), std::string::npos) << r.err;
-    // Accepted formats this version cannot write yet.
-    for (const std::string format : {"ape", "external:lame"}) {
+    // Accepted, but Monkey's Audio output is not part of this version.
+    r = Process({"--out", out, "--format", "ape", "--ape-level", "3"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("not available yet"), std::string::npos) << r.err;
+    // Encoders that cannot be used are refused before the scan.
+    const fs::path plain = capture_.file("not-a-program");
+    ASSERT_TRUE(test::WriteFileBytes(plain, {'x'}));
+    for (const std::string& format : {std::string("external:kelvane-no-such-encoder"), "external:" + plain.string()}) {
         r = Process({"--out", out, "--format", format});
-        EXPECT_EQ(r.exitStatus, 1) << format;
-        EXPECT_NE(r.err.find("not available yet"), std::string::npos) << r.err;
+        EXPECT_EQ(r.exitStatus, 2) << format;
+        EXPECT_NE(r.err.find("encoder"), std::string::npos) << r.err;
     }
+    const fs::path unknown = capture_.file("unknown-encoder");
+    ASSERT_TRUE(test::WriteFileBytes(unknown, {'#', '!', '/', 'b', 'i', 'n', '/', 's', 'h', '\n'}));
+    fs::permissions(unknown, fs::perms::owner_all);
+    r = Process({"--out", out, "--format", "external:" + unknown.string()});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_NE(r.err.find("--encoder-command"), std::string::npos) << r.err;
+    r = Process({"--out", out, "--format", "external:" + unknown.string(), "--encoder-command", "-o %OUT",
+                 "--encoder-ext", "x"});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_NE(r.err.find("Invalid Parameters entered."), std::string::npos) << r.err;
     EXPECT_TRUE(Tree(out_.path()).empty()) << "a refused run wrote something";
+}
+
+// A stand-in encoder that records its arguments NUL-separated next to
+// itself and copies the WAV after -i to the path after -o.
+fs::path WriteRecordingEncoder(const fs::path& folder)
+{
+    const fs::path script = folder / "rec enc";
+    std::ofstream out(script);
+    out << "#!/bin/sh\n"
+           "printf '%s\\0' \"$@\" >> \"$(dirname \"$0\")/args.bin\"\n"
+           "in=''; o=''\n"
+           "while [ $# -gt 0 ]; do case \"$1\" in -i) in=\"$2\"; shift ;; -o) o=\"$2\"; shift ;; esac; shift; done\n"
+           "cp \"$in\" \"$o\"\n";
+    out.close();
+    fs::permissions(script, fs::perms::owner_all);
+    return script;
+}
+
+std::vector<std::string> SplitNul(const std::string& bytes)
+{
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : bytes) {
+        if (c) word += c;
+        else words.push_back(std::exchange(word, {}));
+    }
+    return words;
+}
+
+TEST_F(CliExport, ExternalEncoder_GetsEveryValueAsOneArgumentWithoutAShell)
+{
+    const fs::path encoder = WriteRecordingEncoder(capture_.path());
+    const std::string title = "It's \"Live\"; $(touch pwned) `touch pwned2` %OUT";
+    const RunResult r = Process({"--out", out_.path().string(), "--format", "external:" + encoder.string(),
+                                 "--encoder-command", "-t %T -n %N -a %A -i %IN -o %OUT", "--encoder-ext", ".xyz",
+                                 "--title", "2=" + title, "--artist", "Two  Blanks", "--select", "2"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(Tree(out_.path()), std::set<std::string>{"democor01.xyz"}) << "the scratch WAV was left behind";
+    const fs::path made = out_.file("democor01.xyz");
+    EXPECT_EQ(SplitNul(ReadText(capture_.file("args.bin"))),
+              (std::vector<std::string>{"-t", title, "-n", "1", "-a", "Two  Blanks", "-i", made.string() + ".wav", "-o",
+                                        made.string()}));
+    EXPECT_FALSE(fs::exists(out_.file("pwned")) || fs::exists(input_.file("pwned")) || fs::exists("pwned"));
+
+    // The encoder got exactly the WAV a plain export writes.
+    const fs::path wavDir = out_.path() / "wav";
+    ASSERT_EQ(Process({"--out", wavDir.string(), "--format", "wav", "--select", "2"}).exitStatus, 0);
+    EXPECT_TRUE(test::ReadFileBytes(made) == test::ReadFileBytes(wavDir / "democor01.wav"));
+}
+
+TEST_F(CliExport, NoSplit_SavesTheWholeSideAsOneFile)
+{
+    const RunResult r = Process({"--out", out_.path().string(), "--format", "wav", "--no-split", "--rule", "INPUT-all"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    ASSERT_EQ(Tree(out_.path()), std::set<std::string>{"demo-all.wav"});
+    EXPECT_EQ(WavSamplesOf(out_.file("demo-all.wav")).size(), WavSamplesOf(demo_).size());
+}
+
+TEST_F(CliExport, Close_ReplacesTheInputOnlyWhenAskedAndLeavesNoScratchFiles)
+{
+    const fs::path side = out_.file("side.wav");
+    fs::copy_file(demo_, side);
+    const std::vector<uint8_t> original = test::ReadFileBytes(side);
+    const std::vector<std::string> base{"--no-settings", "--quiet", "process", side.string(), "--out",
+                                        out_.path().string(), "--rule", "INPUT", "--no-split", "--format", "wav"};
+
+    std::vector<std::string> args = base;
+    args.push_back("--close");
+    RunResult r = Run(args);
+    EXPECT_EQ(r.exitStatus, 1) << "replacing the input needs --overwrite\n" << r.err;
+    EXPECT_TRUE(test::ReadFileBytes(side) == original);
+
+    args = base;
+    args.push_back("--overwrite");
+    r = Run(args);
+    EXPECT_EQ(r.exitStatus, 2) << "without --close the input is never written\n" << r.err;
+    EXPECT_TRUE(test::ReadFileBytes(side) == original);
+
+    args.push_back("--close");
+    r = Run(args);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(Tree(out_.path()), std::set<std::string>{"side.wav"});
+    EXPECT_TRUE(Tree(tmp_.path()).empty());
+    const std::vector<int32_t> now = WavSamplesOf(side);
+    const std::vector<int32_t> before = WavSamplesOf(demo_);
+    ASSERT_EQ(now.size(), before.size());
+    EXPECT_FALSE(now == before) << "the corrections did not reach the replaced input";
 }
 
 }  // namespace
