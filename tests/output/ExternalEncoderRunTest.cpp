@@ -122,7 +122,9 @@ TEST(BuildEncoderArguments, OnePassSubstitution_ValuesAreNeverSearchedAgain)
 
 // A shell script that records how it was called: each argument, starting
 // with $0, NUL-terminated in "args"; what its standard input is; its ignored
-// and blocked signals; and whether descriptor 57 of ours reached it.
+// and blocked signals (read by the shell itself: a child process reading the
+// shell's status may catch it blocking signals around its own fork); and
+// whether descriptor 57 of ours reached it.
 class EncoderRun : public ::testing::Test {
 protected:
     test::TempDir temp{"kelvane-encoder"};
@@ -134,7 +136,7 @@ protected:
         std::filesystem::create_directory(dir);
         WriteScript(script, "printf '%s\\0' \"$0\" \"$@\" > \"$out/args\"\n"
                             "readlink /proc/$$/fd/0 > \"$out/stdin\"\n"
-                            "grep -E '^Sig(Ign|Blk)' /proc/$$/status > \"$out/signals\"\n"
+                            "while read -r k v; do case $k in SigBlk:|SigIgn:) echo \"$k $v\";; esac; done < /proc/$$/status > \"$out/signals\"\n"
                             "if [ -e /proc/$$/fd/57 ]; then echo leaked > \"$out/fd\"; fi\n");
     }
 
