@@ -114,6 +114,7 @@ TEST(FlacEncoder, SixteenTwentyFourBitAndMono_DecodeToTheSameSamples)
         {"s16.flac", 16, 2, 44100, music, 150000},
         {"s24.flac", 24, 2, 96000, Scaled(music, 8), 0},
         {"m16.flac", 16, 1, 48000, Mono(music), 999999},
+        {"low-estimate.flac", 16, 2, 44100, music, 1000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -241,6 +242,124 @@ TEST(FlacEncoder, AbortOrDestroyUnfinished_KeepsEarlierFileAndLeavesNoPartial)
     ASSERT_TRUE(enc.Write(noise.data(), 10000));
     ASSERT_TRUE(enc.Finish());
     EXPECT_TRUE(Decode(p).samples == noise);
+}
+
+// libFLAC hands over metadata blocks with no samples, audio frames with some.
+bool IsAudio(unsigned samples) { return samples > 0; }
+
+TEST(FlacEncoder, DamageSeenByTheVerifier_FailsAndLeavesNoFile)
+{
+    // Each way of damaging the stream reaches a different check: a flipped
+    // bit breaks a frame's CRC, a frame taken from another recording (valid,
+    // in the right place) decodes to the wrong samples, a missing last frame
+    // leaves samples that never came back.
+    TempDir dir;
+    const fs::path p = dir.file("x.flac");
+    const auto noise = test::Noise(3, 4000, 100000);  // 24 frames of 4096 and one of 1696
+    int frame = 0;
+    std::vector<uint8_t> foreign;
+    {
+        CFlacEncoder other(5);
+        other.SetVerifierTamperForTests([&](std::vector<uint8_t>& b, unsigned n) { if (IsAudio(n) && ++frame == 3) foreign = b; });
+        ASSERT_TRUE(other.Open(dir.file("other.flac"), 44100, 16, 2, 100000, {}));
+        const auto otherNoise = test::Noise(8, 4000, 100000);
+        ASSERT_TRUE(other.Write(otherNoise.data(), 100000));
+        ASSERT_TRUE(other.Finish());
+        ASSERT_FALSE(foreign.empty());
+    }
+    struct Case { const char* name; CFlacEncoder::VerifierTamper tamper; bool fails; };
+    const Case cases[] = {
+        {"untouched", [&](std::vector<uint8_t>&, unsigned) {}, false},
+        {"bit flip", [&](std::vector<uint8_t>& b, unsigned n) { if (IsAudio(n) && ++frame == 5) b[b.size() / 2] ^= 0x10; }, true},
+        {"foreign frame", [&](std::vector<uint8_t>& b, unsigned n) { if (IsAudio(n) && ++frame == 3) b = foreign; }, true},
+        {"dropped last frame", [&](std::vector<uint8_t>& b, unsigned n) { if (IsAudio(n) && n < 4096) b.clear(); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        frame = 0;
+        CFlacEncoder enc(5);
+        enc.SetVerifierTamperForTests(c.tamper);
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 100000, {})) << enc.LastError();
+        const bool ok = EncodeInBlocks(enc, noise, 2) && enc.Finish();
+        EXPECT_EQ(ok, !c.fails) << enc.LastError();
+        if (c.fails) {
+            EXPECT_NE(enc.LastError().find("the encoded audio did not decode to the original samples"), std::string::npos)
+                << enc.LastError();
+            EXPECT_FALSE(fs::exists(p));
+            EXPECT_FALSE(enc.Write(noise.data(), 1));  // stays failed
+        } else {
+            EXPECT_TRUE(Decode(p).samples == noise);
+            fs::remove(p);
+        }
+        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+    }
+}
+
+TEST(FlacEncoder, LongAndTinyWrites_RoundTrip)
+{
+    // One write far longer than the verifier holds must wait for it rather
+    // than deadlock, silence included (a long block that encodes to a few
+    // bytes); writes of a frame or two must not lose samples between blocks.
+    TempDir dir;
+    std::vector<int32_t> samples(2 * 700000, 0);
+    const auto noise = test::Noise(11, 3000, 600000);
+    std::copy(noise.begin(), noise.end(), samples.begin() + 2 * 100000);
+
+    const fs::path big = dir.file("big.flac");
+    CFlacEncoder enc(5);
+    ASSERT_TRUE(enc.Open(big, 44100, 16, 2, 0, {}));
+    ASSERT_TRUE(enc.Write(samples.data(), 700000)) << enc.LastError();
+    ASSERT_TRUE(enc.Finish()) << enc.LastError();
+    const Decoded d = Decode(big);
+    EXPECT_EQ(d.totalSamples, 700000u);
+    EXPECT_TRUE(d.samples == samples);
+
+    const fs::path tiny = dir.file("tiny.flac");
+    const std::vector<int32_t> part(samples.begin() + 2 * 95000, samples.begin() + 2 * 115000);
+    ASSERT_TRUE(enc.Open(tiny, 44100, 16, 2, 20000, {}));
+    for (size_t done = 0, i = 0; done < 20000; ++i) {
+        const size_t n = std::min<size_t>(1 + i % 3, 20000 - done);
+        ASSERT_TRUE(enc.Write(part.data() + 2 * done, n)) << done;
+        done += n;
+    }
+    ASSERT_TRUE(enc.Finish()) << enc.LastError();
+    EXPECT_TRUE(Decode(tiny).samples == part);
+}
+
+TEST(FlacEncoder, AbortMidStream_StopsAtOnceAndCanStartAgain)
+{
+    // Aborting with the verifier's queues full, or after it has failed, must
+    // stop its thread without a deadlock and leave nothing behind; the same
+    // encoder then writes a good file.
+    TempDir dir;
+    const fs::path p = dir.file("x.flac");
+    const auto noise = test::Noise(4, 5000, 400000);
+    {
+        CFlacEncoder enc(8);
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {}));
+        ASSERT_TRUE(enc.Write(noise.data(), 400000));
+        enc.Abort();
+        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+
+        enc.SetVerifierTamperForTests([](std::vector<uint8_t>& b, unsigned n) { if (IsAudio(n)) b[b.size() / 2] ^= 1; });
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {}));
+        enc.Write(noise.data(), 400000);  // may or may not have seen the failure yet
+        enc.Abort();
+        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+
+        enc.SetVerifierTamperForTests(nullptr);
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {}));
+        ASSERT_TRUE(enc.Write(noise.data(), 400000));
+        ASSERT_TRUE(enc.Finish()) << enc.LastError();
+        EXPECT_TRUE(Decode(p).samples == noise);
+    }
+    {
+        // Destroyed straight after Open, before any audio.
+        CFlacEncoder enc(5);
+        ASSERT_TRUE(enc.Open(dir.file("y.flac"), 44100, 16, 2, 0, {}));
+    }
+    EXPECT_FALSE(fs::exists(dir.file("y.flac")));
+    EXPECT_FALSE(fs::exists(EncoderTempPath(dir.file("y.flac"))));
 }
 
 }  // namespace
