@@ -8,6 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,26 +22,63 @@
 #include <string>
 #include <vector>
 
+extern char** environ;
+
 namespace kelvane::test {
 
-// True when the shell finds the program on PATH; tests that need it skip
-// without it rather than fail.
-inline bool HaveTool(const char* name)
+// The program's path when it is on PATH, else empty.
+inline std::string FindTool(const std::string& name)
 {
-    return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "";
+    for (size_t at = 0; at <= folders.size();) {
+        const size_t end = std::min(folders.find(':', at), folders.size());
+        const std::string candidate = folders.substr(at, end - at) + "/" + name;
+        at = end + 1;
+        if (candidate.size() > name.size() + 1 && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
 }
 
-// Everything the command writes to standard output; empty when it cannot be
-// started.
-inline std::string CommandOutput(const std::string& command)
+// The tools are installed by the project's test command, so a missing one
+// is a fault of the set-up, reported with the package that holds it.
+#define KELVANE_REQUIRE_TOOL(tool, package)                                                                 \
+    if (::kelvane::test::FindTool(tool).empty())                                                            \
+    GTEST_FAIL() << tool << " is missing: install the Debian package " << package
+
+// Everything the program writes to standard output, started directly with
+// these arguments (no shell, so paths need no quoting); empty when it cannot
+// be started. exitStatus gets its exit status (-1 when it did not exit).
+inline std::string CommandOutput(const std::vector<std::string>& args, int* exitStatus = nullptr)
 {
-    std::string out;
-    if (std::FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
+    if (exitStatus) *exitStatus = -1;
+    if (args.empty()) return {};
+    char name[] = "/tmp/kelvane-tool-XXXXXX";
+    const int fd = ::mkstemp(name);
+    if (fd < 0) return {};
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fd, 1);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (spawned == 0) {
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (exitStatus && WIFEXITED(status)) *exitStatus = WEXITSTATUS(status);
     }
+    std::string out;
+    ::lseek(fd, 0, SEEK_SET);
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    ::unlink(name);
     return out;
 }
 

@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::CommandOutput;
-using test::HaveTool;
 using test::TempDir;
 
 struct Decoded {
@@ -160,7 +159,7 @@ TEST(FlacEncoder, LevelAndVerifyOff_ReachTheLibrary)
 
 TEST(FlacEncoder, TagsAndPadding_ReadableByMetaflac)
 {
-    if (!HaveTool("metaflac")) GTEST_SKIP() << "metaflac not installed";
+    KELVANE_REQUIRE_TOOL("metaflac", "flac");
     TempDir dir;
     const fs::path p = dir.file("t.flac");
     const auto noise = test::Noise(9, 100, 4410);
@@ -171,9 +170,9 @@ TEST(FlacEncoder, TagsAndPadding_ReadableByMetaflac)
     ASSERT_TRUE(enc.Write(noise.data(), 4410));
     ASSERT_TRUE(enc.Finish());
 
-    EXPECT_EQ(CommandOutput("metaflac --export-tags-to=- '" + p.string() + "'"),
+    EXPECT_EQ(CommandOutput({"metaflac", "--export-tags-to=-", p.string()}),
               "TITLE=Caf\xC3\xA9 Ol\xC3\xA9\nARTIST=The Band\nTRACKNUMBER=3\nCOMMENT=\n");
-    const std::string list = CommandOutput("metaflac --list --block-type=PADDING '" + p.string() + "'");
+    const std::string list = CommandOutput({"metaflac", "--list", "--block-type=PADDING", p.string()});
     EXPECT_NE(list.find("type: 1 (PADDING)"), std::string::npos) << list;
     EXPECT_NE(list.find("length: 2048"), std::string::npos) << list;
 }
