@@ -366,7 +366,13 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
             if (doc_.workingFile.Read(narrow.data(), units) != units) return fail(doc_.workingFile.LastError());
             for (size_t i = 0; i < n; ++i) samples[i] = narrow[i];
         }
-        for (int64_t f = 0; f < frames; ++f) {
+        // Most chunks lie between the fades: with no level change their
+        // samples pass unchanged, and the gain steps need not be walked.
+        const int64_t firstStep = done / 4 / FadeLaw::kGainStepFrames * FadeLaw::kGainStepFrames;
+        const int64_t lastStep = (done / 4 + frames - 1) / FadeLaw::kGainStepFrames * FadeLaw::kGainStepFrames;
+        const bool unfaded = firstStep * 4 >= fadeIn && (fadeOut <= 0 || lastStep * 4 - (length - fadeOut) <= 0);
+        if (unfaded) e = 1.0;
+        for (int64_t f = 0; f < frames && (levelled || !unfaded); ++f) {
             const int64_t frame = done / 4 + f;
             if (frame % FadeLaw::kGainStepFrames == 0) {
                 // Output position relative to the first audio byte.
