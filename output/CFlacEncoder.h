@@ -2,8 +2,15 @@
 // FLAC output through libFLAC's stream encoder. With verification (the
 // default) the stream is decoded again while it is encoded, so a file that
 // finishes is known to hold exactly the samples it was given. The decoding
-// runs on a second thread (see CFlacVerifier): on two cores an export takes
-// about as long as encoding alone, where libFLAC's own check would add ~40%.
+// runs on a thread of its own (see CFlacVerifier), where libFLAC's own check
+// would add ~40% to the encoding.
+//
+// The encoding runs on a worker thread too: Write copies the samples into
+// one of a few fixed-size blocks and returns, so the caller reads and
+// processes the next ones while the last are encoded, and memory does not
+// grow with the length of the file. Write waits only while the worker (or
+// the verifier) is behind. A failure on the worker shows at the next Write
+// or at Finish. One thread at a time may use the object.
 
 #include "output/IAudioEncoder.h"
 
@@ -17,7 +24,8 @@ class CFlacEncoder final : public IAudioEncoder {
 public:
     // compressionLevel: libFLAC level 0..8 (see FlacCompressionLevelAt);
     // values outside are clamped. verify: decode the stream back while
-    // encoding (one extra thread per open file) and fail on any difference.
+    // encoding (a second thread per open file, besides the encoding one)
+    // and fail on any difference.
     explicit CFlacEncoder(int compressionLevel, bool verify = true);
     ~CFlacEncoder() override;
 
@@ -35,7 +43,8 @@ public:
     // libFLAC writes (one metadata block, or one audio frame of samples
     // frames; samples is 0 for metadata). The file itself is not affected, so
     // a test can prove that damage in the stream is caught. Takes effect at
-    // the next Open; does nothing without verification.
+    // the next Open; does nothing without verification. Called on the
+    // encoding thread, never two calls at once.
     using VerifierTamper = std::function<void(std::vector<uint8_t>& bytes, unsigned samples)>;
     void SetVerifierTamperForTests(VerifierTamper tamper) { tamper_ = std::move(tamper); }
 

@@ -11,9 +11,15 @@ namespace kelvane {
 namespace {
 
 // Bytes are gathered into chunks of about this size before the worker is
-// woken: one lock per chunk instead of one per frame.
-constexpr size_t kChunkBytes = size_t{256} << 10;
-// The byte queue's bound. The sample FIFO already bounds the bytes in
+// woken: one lock per chunk instead of one per frame. The frames a chunk
+// encodes stay held until it is decoded, so it is kept well below what the
+// verifier may hold.
+constexpr size_t kChunkBytes = size_t{64} << 10;
+// How far, in frames, the check may lag behind the hand-overs (~6 s of
+// audio): enough that the encoder does not wait while the worker shares its
+// core with other work for a moment.
+constexpr size_t kLagFrames = size_t{1} << 18;
+// The byte queue's bound. The hold on samples already bounds the bytes in
 // flight; this only keeps a pathological stream (huge tags) in check.
 constexpr size_t kMaxQueuedBytes = size_t{8} << 20;
 
@@ -57,7 +63,7 @@ private:
 };
 
 CFlacVerifier::CFlacVerifier(int channels, unsigned blockFrames)
-    : channels_(channels), capacityFrames_(4 * kMaxFramesPerAdd + blockFrames + 1)
+    : channels_(channels), capacityFrames_(std::max(kLagFrames, kMaxFramesPerAdd) + blockFrames + 1)
 {
 }
 
@@ -66,7 +72,6 @@ CFlacVerifier::~CFlacVerifier() { Stop(); }
 bool CFlacVerifier::Start()
 {
     try {
-        ring_.resize(capacityFrames_ * static_cast<size_t>(channels_));
         pending_.reserve(kChunkBytes + (kChunkBytes >> 2));
         decoder_ = std::make_unique<Decoder>(*this);
     } catch (const std::bad_alloc&) {
@@ -94,37 +99,28 @@ void CFlacVerifier::Run()
     roomFree_.notify_all();
 }
 
-bool CFlacVerifier::AddSamples(const int32_t* interleaved, size_t frames)
+bool CFlacVerifier::AddSamples(std::shared_ptr<const int32_t> interleaved, size_t frames)
 {
     if (frames == 0) return !Failed();
-    if (frames > kMaxFramesPerAdd) return MarkFailed();  // a caller error; never silently dropped
-    {
-        std::unique_lock lock(mutex_);
-        if (capacityFrames_ - filledFrames_ < frames) {
-            // The worker can free room only by decoding the bytes held here.
-            lock.unlock();
-            if (!PushPending()) return false;
-            lock.lock();
-            roomFree_.wait(lock, [&] {
-                return failed_ || stopped_ || workerDone_ || capacityFrames_ - filledFrames_ >= frames ||
-                       (workerIdle_ && queue_.empty());
-            });
-            if (failed_ || stopped_ || workerDone_) return false;
-            // Every byte written so far has been decoded and the FIFO is
-            // still full: frames went missing without the decoder noticing.
-            // Waiting on would never end.
-            if (capacityFrames_ - filledFrames_ < frames) return MarkFailedLocked();
-        }
+    if (frames > kMaxFramesPerAdd || !interleaved) return MarkFailed();  // a caller error; never silently dropped
+    std::unique_lock lock(mutex_);
+    if (capacityFrames_ - filledFrames_ < frames) {
+        // The worker can free room only by decoding the bytes held here.
+        lock.unlock();
+        if (!PushPending()) return false;
+        lock.lock();
+        roomFree_.wait(lock, [&] {
+            return failed_ || stopped_ || workerDone_ || capacityFrames_ - filledFrames_ >= frames ||
+                   (workerIdle_ && queue_.empty());
+        });
         if (failed_ || stopped_ || workerDone_) return false;
+        // Every byte written so far has been decoded and the verifier still
+        // holds too much: frames went missing without the decoder noticing.
+        // Waiting on would never end.
+        if (capacityFrames_ - filledFrames_ < frames) return MarkFailedLocked();
     }
-    // Only this thread writes the free part of the ring, and the worker reads
-    // only the filled part, so the copy needs no lock.
-    const size_t ch = static_cast<size_t>(channels_);
-    const size_t first = std::min(frames, capacityFrames_ - writeFrame_);
-    std::memcpy(ring_.data() + writeFrame_ * ch, interleaved, first * ch * sizeof(int32_t));
-    std::memcpy(ring_.data(), interleaved + first * ch, (frames - first) * ch * sizeof(int32_t));
-    writeFrame_ = (writeFrame_ + frames) % capacityFrames_;
-    std::lock_guard lock(mutex_);
+    if (failed_ || stopped_ || workerDone_) return false;
+    held_.push_back({std::move(interleaved), frames});
     filledFrames_ += frames;
     addedFrames_ += frames;
     return true;
@@ -200,38 +196,60 @@ bool CFlacVerifier::ReadBytes(uint8_t* buffer, size_t* bytes, bool* end)
 bool CFlacVerifier::CheckFrame(unsigned blockFrames, unsigned channels, const int32_t* const decoded[])
 {
     if (channels != static_cast<unsigned>(channels_)) return MarkFailed();
-    size_t start = 0;
     {
         std::lock_guard lock(mutex_);
         if (failed_ || stopped_) return false;
         // The samples of every frame were handed over before it was
         // encoded; a frame without them decodes to more than was given.
         if (filledFrames_ < blockFrames) return MarkFailedLocked();
-        start = readFrame_;
     }
+    // The encoder only appends to held_, so what this frame needs stays put;
+    // the lock is taken just to look into the deque.
     const size_t ch = static_cast<size_t>(channels_);
     int32_t diff = 0;
     size_t done = 0;
+    size_t index = 0;
+    size_t offset = heldOffset_;
     while (done < blockFrames) {
-        const size_t n = std::min<size_t>(blockFrames - done, capacityFrames_ - start);
-        const int32_t* ring = ring_.data() + start * ch;
+        const int32_t* given = nullptr;
+        size_t n = 0;
+        {
+            std::lock_guard lock(mutex_);
+            const Samples& s = held_[index];
+            given = s.interleaved.get() + offset * ch;
+            n = std::min<size_t>(blockFrames - done, s.frames - offset);
+            if (offset + n == s.frames) {
+                ++index;
+                offset = 0;
+            } else {
+                offset += n;
+            }
+        }
         if (ch == 2) {
             const int32_t* l = decoded[0] + done;
             const int32_t* r = decoded[1] + done;
-            for (size_t i = 0; i < n; ++i) diff |= (ring[2 * i] ^ l[i]) | (ring[2 * i + 1] ^ r[i]);
+            for (size_t i = 0; i < n; ++i) diff |= (given[2 * i] ^ l[i]) | (given[2 * i + 1] ^ r[i]);
         } else {
             const int32_t* m = decoded[0] + done;
-            for (size_t i = 0; i < n; ++i) diff |= ring[i] ^ m[i];
+            for (size_t i = 0; i < n; ++i) diff |= given[i] ^ m[i];
         }
         done += n;
-        start = (start + n) % capacityFrames_;
     }
     if (diff != 0) return MarkFailed();
-    std::lock_guard lock(mutex_);
-    readFrame_ = start;
-    filledFrames_ -= blockFrames;
-    checkedFrames_ += blockFrames;
-    roomFree_.notify_one();
+    // Checked samples go back to their owner outside the lock: letting go of
+    // the last reference may wake a thread waiting for the memory.
+    std::vector<std::shared_ptr<const int32_t>> checked;
+    {
+        std::lock_guard lock(mutex_);
+        for (; index > 0; --index) {
+            checked.push_back(std::move(held_.front().interleaved));
+            held_.pop_front();
+        }
+        heldOffset_ = offset;
+        filledFrames_ -= blockFrames;
+        checkedFrames_ += blockFrames;
+        roomFree_.notify_one();
+    }
     return true;
 }
 

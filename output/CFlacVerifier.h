@@ -3,15 +3,21 @@
 // encoder hands over each block of samples before it encodes it and the
 // stream bytes as it first writes them; a worker decodes the bytes and
 // compares every decoded sample with the ones handed over. Checking inside
-// libFLAC would cost the encoding thread about 40% more time; here it costs a
-// copy of the samples, and the decoding runs on the other core.
+// libFLAC would cost the encoding thread about 40% more time; here it costs
+// handing over a reference to samples the encoder holds anyway, and the
+// decoding runs on the other core.
 //
 // Memory stays bounded however long the stream is: both hand-overs block
 // while the worker is behind. The samples are handed over before the bytes
 // that encode them exist, so the worker never waits for samples and the two
 // waits cannot close a cycle.
 //
-// One thread (the encoder's) calls every member; the worker is internal.
+// One thread at a time (the encoder's) calls the members; it may pass the
+// role on to another thread when the change is ordered, by starting or
+// joining that thread. Failed may be asked from any thread. Stop may come
+// from another thread while a hand-over is under way, which then returns
+// false; Stop, Finish and the destructor never run at the same time. The
+// worker is internal.
 
 #include <atomic>
 #include <condition_variable>
@@ -28,11 +34,11 @@ namespace kelvane {
 class CFlacVerifier {
 public:
     // The most frames AddSamples takes in one call.
-    static constexpr size_t kMaxFramesPerAdd = size_t{1} << 16;
+    static constexpr size_t kMaxFramesPerAdd = size_t{1} << 15;
 
     // channels: 1 or 2, as in the stream. blockFrames: the encoder's block
     // size in frames; libFLAC holds up to a block back before it encodes it,
-    // and the sample FIFO leaves room for that on top of a full hand-over.
+    // and the verifier holds room for that on top of a full hand-over.
     CFlacVerifier(int channels, unsigned blockFrames);
     // Stops the worker if it still runs.
     ~CFlacVerifier();
@@ -45,9 +51,12 @@ public:
     bool Start();
 
     // Hands over frames (at most kMaxFramesPerAdd) interleaved samples before
-    // they go to the encoder; they are copied. Blocks while the FIFO is full.
-    // Returns false once the stream has failed the check (or Stop ran).
-    bool AddSamples(const int32_t* interleaved, size_t frames);
+    // they go to the encoder. They are not copied: the verifier shares them
+    // until it has checked them, so nobody may change them meanwhile. Blocks
+    // while the verifier already holds HoldFrames() frames it has not
+    // checked. Returns false once the stream has failed the check (or Stop
+    // ran).
+    bool AddSamples(std::shared_ptr<const int32_t> interleaved, size_t frames);
 
     // Hands over size bytes of the stream, in the order and form they were
     // first written; they are copied. May block while the byte queue is full.
@@ -65,6 +74,10 @@ public:
 
     // True as soon as the worker has found a difference or a damaged frame.
     bool Failed() const { return failed_.load(std::memory_order_relaxed); }
+
+    // The most frames handed over but not yet checked the verifier holds on
+    // to; a hand-over waits rather than go beyond.
+    size_t HoldFrames() const { return capacityFrames_; }
 
 private:
     class Decoder;
@@ -88,9 +101,13 @@ private:
     std::condition_variable bytesReady_;  // the worker waits here
     std::condition_variable roomFree_;    // the encoder's thread waits here
 
-    // Under mutex_: the sample FIFO's indices and the byte queue.
-    std::vector<int32_t> ring_;  // capacityFrames_ * channels_ samples
-    size_t readFrame_ = 0;
+    struct Samples {
+        std::shared_ptr<const int32_t> interleaved;
+        size_t frames = 0;
+    };
+
+    // Under mutex_: the samples not yet checked, in order, and the byte queue.
+    std::deque<Samples> held_;
     size_t filledFrames_ = 0;
     uint64_t addedFrames_ = 0;
     uint64_t checkedFrames_ = 0;
@@ -105,11 +122,12 @@ private:
     // Encoder's thread only: bytes gathered until a chunk is worth a hand-over.
     std::vector<uint8_t> pending_;
     uint64_t streamOffset_ = 0;
-    size_t writeFrame_ = 0;
 
-    // Worker only: the chunk being decoded.
+    // Worker only: the chunk being decoded, and the frames of held_.front()
+    // already checked (the worker alone removes from held_).
     std::vector<uint8_t> current_;
     size_t currentPos_ = 0;
+    size_t heldOffset_ = 0;
 };
 
 }  // namespace kelvane

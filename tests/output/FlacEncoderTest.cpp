@@ -4,9 +4,11 @@
 
 #include <FLAC++/decoder.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -294,6 +296,32 @@ TEST(FlacEncoder, DamageSeenByTheVerifier_FailsAndLeavesNoFile)
     }
 }
 
+TEST(FlacEncoder, FramesLostInSilence_FailInsteadOfWaiting)
+{
+    // Silent frames dropped from the checked stream leave the frames after
+    // them still matching, so only the growing backlog of unchecked samples
+    // shows the loss; that must end in a failure, never in a Write that
+    // waits for room forever. One long write and many short ones.
+    TempDir dir;
+    const fs::path p = dir.file("x.flac");
+    const std::vector<int32_t> silence(2 * 1500000, 0);
+    for (const size_t piece : {size_t{1500000}, size_t{1000}}) {
+        SCOPED_TRACE(piece);
+        int frame = 0;
+        CFlacEncoder enc(5);
+        enc.SetVerifierTamperForTests([&](std::vector<uint8_t>& b, unsigned n) {
+            if (IsAudio(n) && ++frame > 10 && frame < 200) b.clear();
+        });
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {}));
+        bool ok = true;
+        for (size_t done = 0; ok && done < 1500000; done += piece) ok = enc.Write(silence.data() + 2 * done, piece);
+        ok = ok && enc.Finish();
+        EXPECT_FALSE(ok);
+        EXPECT_NE(enc.LastError().find("did not decode to the original samples"), std::string::npos) << enc.LastError();
+        EXPECT_FALSE(fs::exists(p));
+    }
+}
+
 TEST(FlacEncoder, LongAndTinyWrites_RoundTrip)
 {
     // One write far longer than the verifier holds must wait for it rather
@@ -359,6 +387,74 @@ TEST(FlacEncoder, AbortMidStream_StopsAtOnceAndCanStartAgain)
     }
     EXPECT_FALSE(fs::exists(dir.file("y.flac")));
     EXPECT_FALSE(fs::exists(EncoderTempPath(dir.file("y.flac"))));
+}
+
+TEST(FlacEncoder, AbortWithEncodingFarBehind_StopsWithoutDeadlock)
+{
+    // A slowed encoding lets Write fill every block there is and then wait;
+    // Abort, or the destructor, must then drop the queued blocks and stop
+    // both threads mid-block, with or without verification.
+    TempDir dir;
+    const fs::path p = dir.file("x.flac");
+    constexpr size_t kFrames = 600000;  // more blocks than the encoder keeps
+    const auto noise = test::Noise(6, 3000, kFrames);
+    auto slow = [](std::vector<uint8_t>&, unsigned n) {
+        if (IsAudio(n)) std::this_thread::sleep_for(std::chrono::microseconds(500));
+    };
+    for (const bool verify : {true, false}) {
+        SCOPED_TRACE(verify ? "verified" : "unverified");
+        CFlacEncoder enc(5, verify);
+        enc.SetVerifierTamperForTests(slow);
+        // Without verification the hook is not called; the writes then only
+        // race the encoding.
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {}));
+        for (size_t done = 0; done < kFrames; done += 40000) ASSERT_TRUE(enc.Write(noise.data() + 2 * done, 40000));
+        enc.Abort();
+        EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+        EXPECT_FALSE(fs::exists(p));
+
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {}));
+        for (size_t done = 0; done < kFrames; done += 40000) ASSERT_TRUE(enc.Write(noise.data() + 2 * done, 40000));
+    }  // destroyed unfinished
+    EXPECT_FALSE(fs::exists(EncoderTempPath(p)));
+    EXPECT_FALSE(fs::exists(p));
+}
+
+TEST(FlacEncoder, WriteErrorOnTheEncodingThread_ReportedLaterAndNoFileLeft)
+{
+    // The partial file is made to be the full device, so the stream fails
+    // once the first buffered stretch is written out, on the encoding
+    // thread. One block's worth returns at once; the failure is then
+    // Finish's to report. With many writes it may show at any later Write.
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    TempDir dir;
+    const fs::path p = dir.file("x.flac");
+    const auto noise = test::Noise(12, 30000, 400000);
+    const std::string diskFull = "the file could not be written (is the disk full?)";
+    {
+        fs::create_symlink("/dev/full", EncoderTempPath(p));
+        CFlacEncoder enc(5);
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {})) << enc.LastError();
+        ASSERT_TRUE(enc.Write(noise.data(), 32768)) << enc.LastError();
+        EXPECT_FALSE(enc.Finish());
+        EXPECT_NE(enc.LastError().find(diskFull), std::string::npos) << enc.LastError();
+        EXPECT_FALSE(fs::is_symlink(EncoderTempPath(p)));
+        EXPECT_FALSE(fs::exists(p));
+    }
+    {
+        fs::create_symlink("/dev/full", EncoderTempPath(p));
+        CFlacEncoder enc(5, /*verify=*/false);
+        ASSERT_TRUE(enc.Open(p, 44100, 16, 2, 0, {}));
+        bool ok = true;
+        for (size_t done = 0; ok && done < 400000; done += 1000) ok = enc.Write(noise.data() + 2 * done, 1000);
+        ok = ok && enc.Finish();
+        EXPECT_FALSE(ok);
+        EXPECT_NE(enc.LastError().find(diskFull), std::string::npos) << enc.LastError();
+        EXPECT_FALSE(enc.Write(noise.data(), 1));  // stays failed
+        EXPECT_FALSE(fs::is_symlink(EncoderTempPath(p)));
+        EXPECT_FALSE(fs::exists(p));
+    }
+    EXPECT_TRUE(fs::exists("/dev/full"));
 }
 
 }  // namespace
