@@ -685,7 +685,7 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     // Refused before the scan, so nobody waits for a run that cannot end well.
     if (args.unavailableFormat) {
         std::cerr << "kelvane-cli: --format " << *args.unavailableFormat
-                  << " is not available yet; use wav, flac or ogg\n";
+                  << " is not available yet; use wav, flac, ogg or external:PROGRAM\n";
         return kExitFailed;
     }
     EncoderEntry encoder;
