@@ -40,8 +40,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace kelvane {
 
 namespace {
@@ -603,12 +601,6 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args, const EncoderEntry& en
     return kExitFailed;
 }
 
-bool IsExecutableFile(const std::string& path)
-{
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec) && ::access(path.c_str(), X_OK) == 0;
-}
-
 // The external encoder of --format external:PROGRAM: its program file, its
 // command line and its extension. PROGRAM is a path, or a name looked up as
 // the program does at start (the encoder list, its search folder and PATH),
@@ -620,7 +612,7 @@ std::optional<int> ResolveEncoder(CQuillon3Doc& doc, const Args& args, EncoderEn
     const char* pathVariable = std::getenv("PATH");
     std::optional<EncoderEntry> entry;
     if (program.find('/') != std::string::npos) {
-        if (!IsExecutableFile(program)) {
+        if (!IsExecutableProgram(program)) {
             std::cerr << "kelvane-cli: the encoder " << program << " is not a program that can be run\n";
             return kExitRefused;
         }
@@ -635,19 +627,9 @@ std::optional<int> ResolveEncoder(CQuillon3Doc& doc, const Args& args, EncoderEn
                             : RefreshEncoderList(doc.Settings(), nullptr, pathVariable);
         for (const EncoderEntry& e : list)
             if (ProgramKey(e.path) == ProgramKey(program)) entry = e;
-        if (!entry && pathVariable) {
-            std::string folders = pathVariable;
-            for (size_t at = 0; at <= folders.size();) {
-                const size_t end = std::min(folders.find(':', at), folders.size());
-                const std::string folder = folders.substr(at, end - at);
-                at = end + 1;
-                if (folder.empty()) continue;
-                const std::string candidate = folder + "/" + program;
-                if (IsExecutableFile(candidate)) {
-                    entry = EncoderEntry{candidate, "", ""};
-                    break;
-                }
-            }
+        if (!entry) {
+            if (const std::string found = FindProgramInPath(program, pathVariable); !found.empty())
+                entry = EncoderEntry{found, "", ""};
         }
         if (!entry) {
             std::cerr << "kelvane-cli: no encoder " << program << " was found (give its path, or put it in PATH)\n";

@@ -245,7 +245,12 @@ bool SearchEncoders(const std::string& folder, std::vector<EncoderEntry>& list, 
     return SearchFolder(folder, list, progress, 0);
 }
 
-void SearchPathFolders(std::vector<EncoderEntry>& list, const char* pathVariable)
+namespace {
+
+// Calls visit for each absolute folder of a PATH value, in order, until it
+// returns true.
+template <typename Visit>
+void ForEachPathFolder(const char* pathVariable, Visit visit)
 {
     if (!pathVariable) return;
     const std::string_view path(pathVariable);
@@ -254,9 +259,33 @@ void SearchPathFolders(std::vector<EncoderEntry>& list, const char* pathVariable
         size_t end = path.find(':', begin);
         if (end == std::string_view::npos) end = path.size();
         const std::string part(path.substr(begin, end - begin));
-        if (IsAbsoluteFolder(part.c_str())) AddSearchedPrograms(part, ListFolder(part), list);
+        if (IsAbsoluteFolder(part.c_str()) && visit(part)) return;
         begin = end + 1;
     }
+}
+
+}  // namespace
+
+void SearchPathFolders(std::vector<EncoderEntry>& list, const char* pathVariable)
+{
+    ForEachPathFolder(pathVariable, [&](const std::string& folder) {
+        AddSearchedPrograms(folder, ListFolder(folder), list);
+        return false;
+    });
+}
+
+bool IsExecutableProgram(const std::string& path) { return IsExecutableFile(path); }
+
+std::string FindProgramInPath(const std::string& name, const char* pathVariable)
+{
+    std::string found;
+    if (name.empty() || name.find('/') != std::string::npos) return found;
+    ForEachPathFolder(pathVariable, [&](const std::string& folder) {
+        const std::string candidate = folder + "/" + name;
+        if (IsExecutableFile(candidate)) found = candidate;
+        return !found.empty();
+    });
+    return found;
 }
 
 std::string DefaultEncoderFolder()

@@ -82,6 +82,13 @@ bool SearchEncoders(const std::string& folder, std::vector<EncoderEntry>& list, 
 // folder in every working directory, and the list outlives this run.
 void SearchPathFolders(std::vector<EncoderEntry>& list, const char* pathVariable);
 
+// Whether path is a regular file (links followed) this user may run.
+bool IsExecutableProgram(const std::string& path);
+
+// The first runnable file called name in the absolute folders of the PATH
+// value pathVariable (may be null), or empty. A name holding '/' is no name.
+std::string FindProgramInPath(const std::string& name, const char* pathVariable);
+
 // Where encoders are looked for unless the user chose a folder:
 // $XDG_DATA_HOME/Tessaly Instruments/Kelvane/Encoders, or under
 // $HOME/.local/share when XDG_DATA_HOME is unset, empty or relative.
