@@ -20,11 +20,11 @@
 #include <utility>
 #include <vector>
 
-#include <FLAC++/decoder.h>
 #include <gtest/gtest.h>
 
 #include "tests/cli/CliProcess.h"
 #include "tests/support/Demo.h"
+#include "tests/support/FlacTestFiles.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WavWriter.h"
 
@@ -36,21 +36,6 @@ namespace fs = std::filesystem;
 using test::ReadText;
 using test::RunResult;
 using test::Tree;
-
-class FlacSamples final : public FLAC::Decoder::File {
-public:
-    std::vector<int32_t> samples;
-    bool failed = false;
-
-protected:
-    FLAC__StreamDecoderWriteStatus write_callback(const FLAC__Frame* frame, const FLAC__int32* const buffer[]) override
-    {
-        for (unsigned i = 0; i < frame->header.blocksize; ++i)
-            for (unsigned c = 0; c < frame->header.channels; ++c) samples.push_back(buffer[c][i]);
-        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-    }
-    void error_callback(FLAC__StreamDecoderErrorStatus) override { failed = true; }
-};
 
 // The demo written once into the input folder; every test runs the tool on it.
 class CliExport : public ::testing::Test {
@@ -117,10 +102,8 @@ TEST_F(CliExport, FlacWavAndSelection_AgreeSampleForSample)
         const std::string stem = "democor0" + std::to_string(t);
         const std::vector<int32_t> wav = WavSamplesOf(wavDir / (stem + ".wav"));
         EXPECT_GT(wav.size(), 44100u) << stem;
-        FlacSamples flac;
-        ASSERT_EQ(flac.init((flacDir / (stem + ".flac")).string()), FLAC__STREAM_DECODER_INIT_STATUS_OK);
-        ASSERT_TRUE(flac.process_until_end_of_stream());
-        EXPECT_FALSE(flac.failed);
+        const test::FlacContents flac = test::DecodeFlac(flacDir / (stem + ".flac"));
+        ASSERT_TRUE(flac.ok) << stem << ": " << flac.error;
         EXPECT_TRUE(flac.samples == wav) << stem << ": the FLAC does not hold the WAV's samples";
     }
 

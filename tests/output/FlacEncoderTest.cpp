@@ -2,7 +2,6 @@
 // declared format, with the tags and the padding block, and must never leave
 // a half-written file behind.
 
-#include <FLAC++/decoder.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "output/EncoderLevels.h"
 #include "tests/output/EncoderTestSupport.h"
 #include "tests/support/Signals.h"
+#include "tests/support/FlacTestFiles.h"
 #include "tests/support/TempDir.h"
 
 namespace kelvane {
@@ -26,48 +26,9 @@ namespace fs = std::filesystem;
 using test::CommandOutput;
 using test::TempDir;
 
-struct Decoded {
-    unsigned rate = 0, channels = 0, bits = 0, minBlock = 0, maxBlock = 0;
-    uint64_t totalSamples = 0;
-    std::vector<int32_t> samples;  // interleaved
-    bool ok = false;
-};
+using Decoded = test::FlacContents;
 
-class TestDecoder final : public FLAC::Decoder::File {
-public:
-    Decoded result;
-
-protected:
-    FLAC__StreamDecoderWriteStatus write_callback(const FLAC__Frame* frame, const FLAC__int32* const buffer[]) override
-    {
-        for (unsigned i = 0; i < frame->header.blocksize; ++i)
-            for (unsigned c = 0; c < frame->header.channels; ++c) result.samples.push_back(buffer[c][i]);
-        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-    }
-    void metadata_callback(const FLAC__StreamMetadata* m) override
-    {
-        if (m->type != FLAC__METADATA_TYPE_STREAMINFO) return;
-        const auto& si = m->data.stream_info;
-        result.rate = si.sample_rate;
-        result.channels = si.channels;
-        result.bits = si.bits_per_sample;
-        result.minBlock = si.min_blocksize;
-        result.maxBlock = si.max_blocksize;
-        result.totalSamples = si.total_samples;
-    }
-    void error_callback(FLAC__StreamDecoderErrorStatus) override { result.ok = false; }
-};
-
-Decoded Decode(const fs::path& path)
-{
-    TestDecoder d;
-    if (d.init(path.string()) != FLAC__STREAM_DECODER_INIT_STATUS_OK) return {};
-    d.result.ok = true;
-    const bool done = d.process_until_end_of_stream();
-    d.result.ok = d.result.ok && done;
-    d.finish();
-    return d.result;
-}
+Decoded Decode(const fs::path& path) { return test::DecodeFlac(path); }
 
 // Writes samples in uneven blocks, including an empty one, so the encoder's
 // own buffering is exercised across block boundaries.
@@ -128,9 +89,9 @@ TEST(FlacEncoder, SixteenTwentyFourBitAndMono_DecodeToTheSameSamples)
 
         const Decoded d = Decode(dir.file(c.name));
         ASSERT_TRUE(d.ok);
-        EXPECT_EQ(d.rate, unsigned(c.rate));
-        EXPECT_EQ(d.bits, unsigned(c.bits));
-        EXPECT_EQ(d.channels, unsigned(c.channels));
+        EXPECT_EQ(d.sampleRate, c.rate);
+        EXPECT_EQ(d.bits, c.bits);
+        EXPECT_EQ(d.channels, c.channels);
         EXPECT_EQ(d.totalSamples, frames);
         EXPECT_TRUE(d.samples == c.samples);
         EXPECT_FALSE(fs::exists(EncoderTempPath(dir.file(c.name))));

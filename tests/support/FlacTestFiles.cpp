@@ -68,6 +68,8 @@ protected:
             result.sampleRate = static_cast<int>(m->data.stream_info.sample_rate);
             result.channels = static_cast<int>(m->data.stream_info.channels);
             result.bits = static_cast<int>(m->data.stream_info.bits_per_sample);
+            result.maxBlock = m->data.stream_info.max_blocksize;
+            result.totalSamples = m->data.stream_info.total_samples;
         } else if (m->type == FLAC__METADATA_TYPE_VORBIS_COMMENT) {
             const auto& vc = m->data.vorbis_comment;
             for (FLAC__uint32 i = 0; i < vc.num_comments; ++i) {

@@ -26,6 +26,8 @@ struct FlacContents {
     bool ok = false;
     std::string error;
     int sampleRate = 0, channels = 0, bits = 0;
+    unsigned maxBlock = 0;       // from STREAMINFO
+    uint64_t totalSamples = 0;   // frames, as STREAMINFO states them
     std::vector<int32_t> samples;
     std::vector<std::pair<std::string, std::string>> comments;  // NAME, value in file order
     // The value of the first comment named name (case-insensitive), or "".
