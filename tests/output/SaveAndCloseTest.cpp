@@ -7,6 +7,7 @@
 #include "output/CTrackExporter.h"
 #include "output/OutputNames.h"
 #include "output/SaveTracks.h"
+#include "tests/output/SaveSession.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/FlacTestFiles.h"
 #include "tests/support/ScriptedInteraction.h"
@@ -28,35 +29,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Session {
-    test::TempDir dir{"kelvane-close"};
-    CMemorySettings settings;
-    test::ScriptedInteraction ui;
-    std::unique_ptr<CQuillon3Doc> doc;
-    std::string input;
-    std::string Folder() const { return dir.path().string() + "/"; }
-    std::string Out(const std::string& name) const { return Folder() + name; }
-};
+using Session = test::SaveSession;
 
 std::unique_ptr<Session> Open(size_t frames, const std::vector<std::pair<int64_t, int64_t>>& ranges)
 {
-    auto s = std::make_unique<Session>();
-    s->settings.Set(settings::TempMode, settings::kTempModeSameFolder);
-    s->doc = std::make_unique<CQuillon3Doc>(s->settings, s->ui);
-    s->input = s->dir.file("side.wav").string();
-    EXPECT_TRUE(test::WriteWav(s->input, {}, test::Noise(8, 9000, frames)));
-    EXPECT_TRUE(OpenRecording(*s->doc, s->input).Ok());
-    EXPECT_EQ(LoadRecording(*s->doc, nullptr), LoadOutcome::Completed);
-    char title = 'A';
-    for (const auto& [first, last] : ranges) {
-        TrackRecord t;
-        t.start = static_cast<int32_t>(s->doc->dataStart + first * 4);
-        t.end = static_cast<int32_t>(s->doc->dataStart + last * 4);
-        t.title = std::string(1, title++);
-        s->doc->tracks.Add(t);
-    }
-    s->doc->SetModifiedFlag(true);
-    return s;
+    return test::OpenForSave(frames, ranges);
 }
 
 // One track over the whole recording, as removing all boundaries leaves it.

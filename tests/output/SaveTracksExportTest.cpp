@@ -6,6 +6,7 @@
 #include "document/DocumentOpen.h"
 #include "output/OutputNames.h"
 #include "output/SaveTracks.h"
+#include "tests/output/SaveSession.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/Signals.h"
@@ -22,36 +23,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Session {
-    test::TempDir dir{"kelvane-save"};
-    CMemorySettings settings;
-    test::ScriptedInteraction ui;
-    std::unique_ptr<CQuillon3Doc> doc;
-    std::string Folder() const { return dir.path().string() + "/"; }
-    std::string Out(const std::string& name) const { return Folder() + name; }
-};
+using Session = test::SaveSession;
 
-// A recording of `frames` frames of noise with tracks over the given frame
-// ranges, titled "A", "B", ...
 std::unique_ptr<Session> Open(size_t frames, const std::vector<std::pair<int64_t, int64_t>>& ranges)
 {
-    auto s = std::make_unique<Session>();
-    s->settings.Set(settings::TempMode, settings::kTempModeSameFolder);
-    s->doc = std::make_unique<CQuillon3Doc>(s->settings, s->ui);
-    const std::string input = s->dir.file("side.wav").string();
-    EXPECT_TRUE(test::WriteWav(input, {}, test::Noise(8, 9000, frames)));
-    EXPECT_TRUE(OpenRecording(*s->doc, input).Ok());
-    EXPECT_EQ(LoadRecording(*s->doc, nullptr), LoadOutcome::Completed);
-    char title = 'A';
-    for (const auto& [first, last] : ranges) {
-        TrackRecord t;
-        t.start = static_cast<int32_t>(s->doc->dataStart + first * 4);
-        t.end = static_cast<int32_t>(s->doc->dataStart + last * 4);
-        t.title = std::string(1, title++);
-        s->doc->tracks.Add(t);
-    }
-    s->doc->SetModifiedFlag(true);
-    return s;
+    return test::OpenForSave(frames, ranges);
 }
 
 SaveRequest Request(const Session& s, std::vector<bool> selected, const std::string& rule = "#")
