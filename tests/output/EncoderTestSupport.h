@@ -3,6 +3,7 @@
 // Checks both encoder tests make: the command-line tools that read the files
 // back, a refused Open, and an export that never finishes.
 
+#include "output/EncoderList.h"
 #include "output/IAudioEncoder.h"
 #include "tests/support/TempDir.h"
 
@@ -20,6 +21,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -27,18 +30,7 @@ extern char** environ;
 namespace kelvane::test {
 
 // The program's path when it is on PATH, else empty.
-inline std::string FindTool(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "";
-    for (size_t at = 0; at <= folders.size();) {
-        const size_t end = std::min(folders.find(':', at), folders.size());
-        const std::string candidate = folders.substr(at, end - at) + "/" + name;
-        at = end + 1;
-        if (candidate.size() > name.size() + 1 && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return {};
-}
+inline std::string FindTool(const std::string& name) { return FindProgramInPath(name, std::getenv("PATH")); }
 
 // The tools are installed by the project's test command, so a missing one
 // is a fault of the set-up, reported with the package that holds it.
@@ -46,40 +38,61 @@ inline std::string FindTool(const std::string& name)
     if (::kelvane::test::FindTool(tool).empty())                                                            \
     GTEST_FAIL() << tool << " is missing: install the Debian package " << package
 
-// Everything the program writes to standard output, started directly with
-// these arguments (no shell, so paths need no quoting); empty when it cannot
-// be started. exitStatus gets its exit status (-1 when it did not exit).
-inline std::string CommandOutput(const std::vector<std::string>& args, int* exitStatus = nullptr)
+struct ToolRun {
+    bool started = false;
+    int status = -1;  // the exit status; -1 when it did not start or did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs args[0] from PATH directly (no shell, so paths need no quoting),
+// stdin from /dev/null, both outputs captured.
+inline ToolRun RunTool(const std::vector<std::string>& args)
 {
-    if (exitStatus) *exitStatus = -1;
-    if (args.empty()) return {};
-    char name[] = "/tmp/kelvane-tool-XXXXXX";
-    const int fd = ::mkstemp(name);
-    if (fd < 0) return {};
+    ToolRun r;
+    if (args.empty()) return r;
+    char outName[] = "/tmp/kelvane-tool-out-XXXXXX";
+    char errName[] = "/tmp/kelvane-tool-err-XXXXXX";
+    const int outFd = ::mkstemp(outName);
+    const int errFd = ::mkstemp(errName);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fd, 1);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (spawned == 0) {
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    if (outFd >= 0 && errFd >= 0) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+        posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+        pid_t pid = 0;
+        r.started = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        if (r.started) {
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
         }
-        if (exitStatus && WIFEXITED(status)) *exitStatus = WEXITSTATUS(status);
     }
-    std::string out;
-    ::lseek(fd, 0, SEEK_SET);
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    ::close(fd);
-    ::unlink(name);
-    return out;
+    for (auto [fd, name, into] : {std::tuple{outFd, outName, &r.out}, std::tuple{errFd, errName, &r.err}}) {
+        if (fd < 0) continue;
+        ::lseek(fd, 0, SEEK_SET);
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(fd, buf, sizeof buf)) > 0) into->append(buf, static_cast<size_t>(n));
+        ::close(fd);
+        ::unlink(name);
+    }
+    return r;
+}
+
+// What the program writes to standard output (see RunTool); exitStatus gets
+// its exit status.
+inline std::string CommandOutput(const std::vector<std::string>& args, int* exitStatus = nullptr)
+{
+    ToolRun r = RunTool(args);
+    if (exitStatus) *exitStatus = r.status;
+    return std::move(r.out);
 }
 
 // Open must refuse, say why with a message containing expect, and leave

@@ -9,15 +9,11 @@
 #include "output/CTrackExporter.h"
 #include "output/OutputNames.h"
 #include "settings/SettingsStore.h"
+#include "tests/output/EncoderTestSupport.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WavWriter.h"
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -40,12 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int status = -1;  // the exit status; -1 when the tool did not start or did not exit normally
-    std::string out;
-    std::string err;
-};
-
 // The Debian package that ships a tool, for the failure message.
 std::string PackageOf(const std::string& program)
 {
@@ -55,44 +45,11 @@ std::string PackageOf(const std::string& program)
     return "vorbis-tools";
 }
 
-std::string Slurp(const fs::path& path)
+// A tool that cannot be started is a test failure naming its package.
+test::ToolRun RunTool(const std::vector<std::string>& args)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Runs argv[0] from PATH with stdin from /dev/null and both outputs captured
-// through files in scratch. A tool that cannot be started is a test failure.
-ToolRun RunTool(const std::vector<std::string>& args, const fs::path& scratch)
-{
-    std::vector<std::string> copy = args;
-    std::vector<char*> argv;
-    for (std::string& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const fs::path outPath = scratch / "tool.stdout";
-    const fs::path errPath = scratch / "tool.stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ToolRun r;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << args[0] << " (install the Debian package " << PackageOf(args[0])
-                      << "): " << std::strerror(spawned);
-        return r;
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-    r.out = Slurp(outPath);
-    r.err = Slurp(errPath);
+    test::ToolRun r = test::RunTool(args);
+    if (!r.started) ADD_FAILURE() << "cannot start " << args[0] << " (install the Debian package " << PackageOf(args[0]) << ")";
     return r;
 }
 
@@ -194,9 +151,8 @@ TEST(ToolCrossCheck, FlacAndOggTagsAndStreamsAreReadByFfprobeAndFfmpeg)
 
     for (const char* name : {"t.flac", "t.ogg"}) {
         SCOPED_TRACE(name);
-        const ToolRun tags = RunTool({"ffprobe", "-v", "error", "-show_entries", "format_tags:stream_tags", "-of",
-                                      "default=noprint_wrappers=1", l->Path(name)},
-                                     l->dir.path());
+        const test::ToolRun tags = RunTool({"ffprobe", "-v", "error", "-show_entries", "format_tags:stream_tags", "-of",
+                                      "default=noprint_wrappers=1", l->Path(name)});
         ASSERT_EQ(tags.status, 0) << tags.err;
         EXPECT_EQ(tags.err, "");
         // ffprobe reports TRACKNUMBER (and Ogg's TrackNumber) as "track".
@@ -204,10 +160,9 @@ TEST(ToolCrossCheck, FlacAndOggTagsAndStreamsAreReadByFfprobeAndFfmpeg)
             {"TITLE", t.title}, {"ARTIST", t.artist}, {"ALBUM", t.album}, {"GENRE", t.genre}, {"TRACK", "7"}};
         EXPECT_EQ(KeyValues(tags.out, "TAG:"), expected) << tags.out;
 
-        const ToolRun stream = RunTool(
+        const test::ToolRun stream = RunTool(
             {"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
-             "stream=codec_name,channels,sample_rate,duration_ts", "-of", "default=noprint_wrappers=1", l->Path(name)},
-            l->dir.path());
+             "stream=codec_name,channels,sample_rate,duration_ts", "-of", "default=noprint_wrappers=1", l->Path(name)});
         ASSERT_EQ(stream.status, 0) << stream.err;
         std::map<std::string, std::string> s = KeyValues(stream.out);
         EXPECT_EQ(s["CODEC_NAME"], name == std::string("t.flac") ? "flac" : "vorbis");
@@ -217,8 +172,8 @@ TEST(ToolCrossCheck, FlacAndOggTagsAndStreamsAreReadByFfprobeAndFfmpeg)
 
         // A stream that is broken further in only shows when it is decoded
         // to the end.
-        const ToolRun decode =
-            RunTool({"ffmpeg", "-v", "error", "-nostdin", "-i", l->Path(name), "-f", "null", "-"}, l->dir.path());
+        const test::ToolRun decode =
+            RunTool({"ffmpeg", "-v", "error", "-nostdin", "-i", l->Path(name), "-f", "null", "-"});
         EXPECT_EQ(decode.status, 0);
         EXPECT_EQ(decode.err, "");
     }
@@ -234,10 +189,9 @@ TEST(ToolCrossCheck, WaveHeadersAreReadAlikeBySoxAndFfprobe)
         const std::string rate = std::to_string(c.source.sampleRate);
         const std::string bits = std::to_string(c.source.bits);
 
-        const ToolRun probe = RunTool({"ffprobe", "-v", "error", "-show_entries",
+        const test::ToolRun probe = RunTool({"ffprobe", "-v", "error", "-show_entries",
                                        "stream=codec_name,channels,sample_rate,bits_per_sample,bit_rate,duration_ts",
-                                       "-of", "default=noprint_wrappers=1", out},
-                                      l->dir.path());
+                                       "-of", "default=noprint_wrappers=1", out});
         ASSERT_EQ(probe.status, 0) << probe.err;
         EXPECT_EQ(probe.err, "");
         std::map<std::string, std::string> p = KeyValues(probe.out);
@@ -250,7 +204,7 @@ TEST(ToolCrossCheck, WaveHeadersAreReadAlikeBySoxAndFfprobe)
         // the other fields.
         EXPECT_EQ(p["BIT_RATE"], std::to_string(c.source.sampleRate * c.channels * c.source.bits));
 
-        const ToolRun info = RunTool({"sox", "--i", out}, l->dir.path());
+        const test::ToolRun info = RunTool({"sox", "--i", out});
         ASSERT_EQ(info.status, 0) << info.err;
         EXPECT_NE(info.out.find("Channels       : " + std::to_string(c.channels) + "\n"), std::string::npos)
             << info.out;
@@ -261,8 +215,8 @@ TEST(ToolCrossCheck, WaveHeadersAreReadAlikeBySoxAndFfprobe)
         // sox must find the audio where the header says it starts: a
         // misread fmt chunk would shift every sample it hands back.
         const std::string raw = l->Path("out.raw");
-        const ToolRun convert =
-            RunTool({"sox", "-V1", out, "-t", "raw", "-e", "signed-integer", "-b", bits, "-L", raw}, l->dir.path());
+        const test::ToolRun convert =
+            RunTool({"sox", "-V1", out, "-t", "raw", "-e", "signed-integer", "-b", bits, "-L", raw});
         ASSERT_EQ(convert.status, 0) << convert.err;
         const test::WavContents ours = test::ReadWavSamples(out);
         ASSERT_TRUE(ours.ok()) << ours.error;
@@ -284,8 +238,8 @@ TEST(ToolCrossCheck, ReferenceFlacDecoderGivesBackTheWaveSamples)
         ASSERT_TRUE(l->Export(0, kFileTypeFlac, "out.flac"));
         // flac -d also checks the MD5 signature the encoder stored, and
         // fails on a mismatch.
-        const ToolRun decode =
-            RunTool({"flac", "-d", "-s", "-f", "-o", l->Path("decoded.wav"), l->Path("out.flac")}, l->dir.path());
+        const test::ToolRun decode =
+            RunTool({"flac", "-d", "-s", "-f", "-o", l->Path("decoded.wav"), l->Path("out.flac")});
         ASSERT_EQ(decode.status, 0) << decode.err;
         EXPECT_EQ(decode.err, "");
         const test::WavContents wav = test::ReadWavSamples(l->Path("out.wav"));
