@@ -50,14 +50,19 @@ bool Unwritable(const fs::path& path)
     return (status.permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
-std::optional<uint64_t> FileSystemFreeSpace(const std::string& folder)
+// A folder that may not exist yet lies on the file system of its nearest
+// existing parent.
+fs::path NearestExistingFolder(fs::path at)
 {
-    // The folder may not exist yet: its nearest existing parent holds it.
-    fs::path at = folder.empty() ? fs::current_path() : fs::path(folder);
     std::error_code error;
     while (!at.empty() && !fs::exists(at, error)) at = at.parent_path();
-    if (at.empty()) at = ".";
-    const fs::space_info info = fs::space(at, error);
+    return at.empty() ? fs::path(".") : at;
+}
+
+std::optional<uint64_t> FileSystemFreeSpace(const std::string& folder)
+{
+    std::error_code error;
+    const fs::space_info info = fs::space(NearestExistingFolder(folder), error);
     if (error) return std::nullopt;
     return info.available;
 }
@@ -94,11 +99,7 @@ bool SameFileSystem(const std::string& from, const std::string& to)
 {
     struct stat a{}, b{};
     if (from.empty() || ::stat(from.c_str(), &a) != 0) return false;
-    fs::path at = fs::path(to).parent_path();
-    std::error_code error;
-    while (!at.empty() && !fs::exists(at, error)) at = at.parent_path();
-    if (at.empty()) at = ".";
-    return ::stat(at.c_str(), &b) == 0 && a.st_dev == b.st_dev;
+    return ::stat(NearestExistingFolder(fs::path(to).parent_path()).c_str(), &b) == 0 && a.st_dev == b.st_dev;
 }
 
 // The single untouched track of a "Save && Close..." as WAV: the working
@@ -247,10 +248,8 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
         const bool wavOut = request.options.external || request.options.fileType == kFileTypeWav;
         handOver = plain && request.close && wavOut && doc.sourceKind != kSourceMono &&
                    SameFileSystem(doc.workingPath, targets[0]);
-        if (handOver) {
-            jobs.push_back({0, out.numbers[0], true, true});
-        } else if (plain) {
-            doc.tracks.At(0).artist = t.artist;
+        if (plain) {
+            if (!handOver) doc.tracks.At(0).artist = t.artist;
             jobs.push_back({0, out.numbers[0], true, true});
         } else {
             jobs.push_back({1, out.numbers[0], false, false});
