@@ -545,9 +545,10 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args, const EncoderEntry& en
         for (int n = lo; n <= hi; ++n) request.selected[static_cast<size_t>(n - 1)] = true;
     request.startNumber = args.startNumber;
     request.consecutive = args.consecutive;
-    // A single track is numbered from --start-number only when one is asked
-    // for; otherwise it keeps the input's own number, as the dialog does.
-    request.renumberSingle = args.startNumberGiven;
+    // A single track keeps the input's own number unless --start-number asks
+    // for another; without a number from the input it is numbered from the
+    // start value, as the dialog starts.
+    request.renumberSingle = args.startNumberGiven || RenumberSingleByDefault(doc);
     request.folder = dir.back() == '/' ? dir : dir + "/";
     request.rule = args.rule;
     ExportOptions& o = request.options;

@@ -52,6 +52,11 @@ AutoOutcome CAutoProcessor::Run()
         progress->SetStage(0, -1);
     }
 
+    // Without a click scan nothing replaces the corrections of an earlier
+    // processing, while the load copies the source back over them: they go,
+    // the track markers stay (the track finder may replace them).
+    if (d.loaded && !scanClicks) KeepOnlyMarkers();
+
     d.status = kStatusNotScanned;
     std::unique_ptr<CClickScanner> scanner;
     if (scanClicks) scanner = std::make_unique<CClickScanner>(d, ScanParams::FromDocument(d));
@@ -67,6 +72,10 @@ AutoOutcome CAutoProcessor::Run()
         const GenerateOutcome made = corrector.GenerateAll(d.events);
         d.status = made == GenerateOutcome::Completed ? kStatusReadyToSave : kStatusAborted;
         d.SetModifiedFlag();
+        if (made == GenerateOutcome::Failed) {
+            d.NotifyUpdate();
+            return AutoOutcome::Failed;
+        }
     }
 
     const bool stopped = d.scanCancelledAt != 0;
@@ -76,7 +85,10 @@ AutoOutcome CAutoProcessor::Run()
             progress->SetStageName(1, "Recover Waveform");
             progress->SetStage(1, 0);
         }
-        RestoreWaveform();
+        if (!RestoreWaveform()) {
+            d.NotifyUpdate();
+            return AutoOutcome::Failed;
+        }
     }
     if (stopped) KeepOnlyMarkers();
 
@@ -85,23 +97,31 @@ AutoOutcome CAutoProcessor::Run()
     return stopped ? AutoOutcome::Stopped : AutoOutcome::Completed;
 }
 
-void CAutoProcessor::RestoreWaveform()
+bool CAutoProcessor::RestoreWaveform()
 {
     // Every correction goes: the working file gets the source's samples back,
-    // at full precision, segment by segment.
+    // at full precision, segment by segment. A failure leaves the waveform
+    // partly restored, which the user must hear about.
     CQuillon3Doc& d = doc_;
+    IInteraction& ui = d.Ui();
     std::vector<int32_t> samples(kSegmentBytes / 2);
     for (int32_t c = d.dataStart; c < d.dataEnd; c += kSegmentBytes) {
         const int32_t units = std::min(kSegmentBytes, d.dataEnd - c);
         d.sourceFile.Seek(c);
         const int64_t got = d.sourceFile.Read24(samples.data(), units / 2);
-        if (got <= 0) break;
+        if (got <= 0) {
+            ui.MessageBox(got < 0 ? d.sourceFile.LastError()
+                                  : d.sourcePath + ": the source ends before the audio does",
+                          kAppCaption, MbButtons::Ok, MbIcon::Error);
+            return false;
+        }
         d.workingFile.Seek(c);
         if (!d.workingFile.Write24(samples.data(), got)) {
-            d.Ui().MessageBox(d.workingFile.LastError(), kAppCaption, MbButtons::Ok, MbIcon::Error);
-            break;
+            ui.MessageBox(d.workingFile.LastError(), kAppCaption, MbButtons::Ok, MbIcon::Error);
+            return false;
         }
     }
+    return true;
 }
 
 void CAutoProcessor::KeepOnlyMarkers()

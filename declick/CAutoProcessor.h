@@ -20,7 +20,8 @@ enum class AutoOutcome {
     Stopped,     // the user stopped a stage; corrections were discarded, markers kept
     Declined,    // the user declined the re-processing or cancelled the options
     Abandoned,   // the user abandoned the load: the document is empty
-    Failed,      // a file error; the user was told; the document is empty
+    Failed,      // a file error; the user was told. A failed load empties the document;
+                 // a failed correction or recovery leaves it "Processing Aborted"
 };
 
 class CAutoProcessor {
@@ -41,7 +42,7 @@ public:
     AutoOutcome Run();
 
 private:
-    void RestoreWaveform();
+    bool RestoreWaveform();
     void KeepOnlyMarkers();
 
     CQuillon3Doc& doc_;

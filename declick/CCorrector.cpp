@@ -82,22 +82,30 @@ bool CCorrector::Rewrite(int64_t start, const Layout& L, int32_t width)
     const int64_t bytes = int64_t{L.frames} * 4;
     CWaveFile& file = doc_.workingFile;
     const bool deep = file.BitsPerSample() == 24;
-    if (file.Seek(start) < 0) return false;
+    // A short read has no system error of its own: the file ended early.
+    auto failed = [&](bool io) {
+        ioErrorText_ = io && !file.LastError().empty() ? file.LastError()
+                                                        : file.Path() + ": the working file ends before the audio does";
+        return false;
+    };
+    if (file.Seek(start) < 0) return failed(false);
     if (deep) {
         // One full-precision read serves both needs: the upper 16 bits are
         // what the synthesis works on, the rest lets unchanged samples keep
         // their low byte.
-        if (file.Read24(full_.data(), samples) != samples) return false;
+        const int64_t got = file.Read24(full_.data(), samples);
+        if (got != samples) return failed(got < 0);
         for (int i = 0; i < samples; ++i)
             before_[static_cast<size_t>(i)] = static_cast<int16_t>(full_[static_cast<size_t>(i)] >> 8);
     } else {
-        if (file.Read(before_.data(), bytes) != bytes) return false;
+        const int64_t got = file.Read(before_.data(), bytes);
+        if (got != bytes) return failed(got < 0);
     }
     std::copy(before_.begin(), before_.begin() + samples, work_.begin());
 
     Synthesise(L, width);
 
-    if (file.Seek(start) < 0) return false;
+    if (file.Seek(start) < 0) return failed(false);
     if (deep) {
         // Writing the 16-bit work buffer back as value x 256 would also drop
         // the low byte of every frame the correction did not change. Only
@@ -106,9 +114,9 @@ bool CCorrector::Rewrite(int64_t start, const Layout& L, int32_t width)
             const auto s = static_cast<size_t>(i);
             if (work_[s] != before_[s]) full_[s] = int32_t{work_[s]} * 256;
         }
-        return file.Write24(full_.data(), samples);
+        return file.Write24(full_.data(), samples) || failed(true);
     }
-    return file.WriteAs24(work_.data(), bytes);
+    return file.WriteAs24(work_.data(), bytes) || failed(true);
 }
 
 void CCorrector::Synthesise(const Layout& L, int32_t width)
@@ -205,6 +213,7 @@ void CCorrector::LongCorrection(const Layout& L, int32_t c, const bool enabled[2
 GenerateOutcome CCorrector::GenerateAll(CGrowList<EventRecord>& list)
 {
     ioErrors_ = 0;
+    ioErrorText_.clear();
     const int32_t size = list.Size();
     if (IDocObserver* observer = doc_.Observer()) {
         const int32_t tracks = doc_.tracks.Size();
@@ -238,7 +247,11 @@ GenerateOutcome CCorrector::GenerateAll(CGrowList<EventRecord>& list)
             if (index % 100 == 0) progress->SetMessage(Format("Processing Click Number %d", index));
         }
         const EventRecord& e = list[index];
-        if (e.width >= 0) CorrectOne(e);
+        if (e.width >= 0 && !CorrectOne(e) && ioErrors_ > 0) {
+            doc_.Ui().MessageBox(ioErrorText_, kAppCaption, MbButtons::Ok, MbIcon::Error);
+            doc_.NotifyUpdate();
+            return GenerateOutcome::Failed;
+        }
     }
     doc_.NotifyUpdate();
     return GenerateOutcome::Completed;

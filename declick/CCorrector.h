@@ -20,13 +20,14 @@
 #include "document/EventRecord.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace kelvane {
 
 class CQuillon3Doc;
 
-enum class GenerateOutcome { Completed, Cancelled };
+enum class GenerateOutcome { Completed, Cancelled, Failed };
 
 class CCorrector {
 public:
@@ -90,12 +91,15 @@ public:
     // the user confirms "Really Cancel?", the index of the record not yet
     // made is stored in doc.scanCancelledAt and the records made so far stay
     // made. The list itself is not changed; doc.status is left to the caller.
-    // Working-file errors do not stop the run; IoErrors() counts them.
+    // A working-file read or write that fails stops the run (Failed): the
+    // user is told the system's reason, and no later record is tried, since
+    // a file that refused one correction would silently refuse the rest.
     GenerateOutcome GenerateAll(CGrowList<EventRecord>& list);
 
     // Records whose read or write failed since the last GenerateAll began
-    // (direct CorrectOne calls count as well).
+    // (direct CorrectOne calls count as well), and why the last one failed.
     int32_t IoErrors() const { return ioErrors_; }
+    const std::string& IoErrorText() const { return ioErrorText_; }
 
 private:
     struct Layout {
@@ -123,6 +127,7 @@ private:
     std::vector<float> reconstruction_;
     std::vector<int32_t> order_;
     int32_t ioErrors_ = 0;
+    std::string ioErrorText_;
 };
 
 }  // namespace kelvane

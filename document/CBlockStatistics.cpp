@@ -7,10 +7,14 @@
 namespace kelvane {
 
 // The sign is followed with a hysteresis of +-20 so that noise around zero
-// does not count as a change. The first value outside the dead zone only
-// establishes the sign; it is not a change. The value that makes a change
-// already belongs to the new half-wave. Only the first two half-waves of a
-// block matter, so a channel stops following its sign after the second change.
+// does not count as a change. The sign starts unknown, and the first value
+// outside the dead zone is the first sign change: what is subtracted is the
+// near-silent lead-in and the first half-wave, not two half-waves. Read the
+// other way (the first value only establishes the sign), a quiet block loses
+// a whole extra half-wave of its level, and soft intros between pieces look
+// like gaps. The value that makes a change already belongs to the new
+// half-wave. Only the first two changes matter, so a channel stops following
+// its sign after the second.
 void CBlockStatistics::Channel::Follow(const int16_t* v, int64_t n)
 {
     // Scanning loops with one predictable test each: the sign logic runs
@@ -21,19 +25,20 @@ void CBlockStatistics::Channel::Follow(const int16_t* v, int64_t n)
         if (sign == 0) {
             while (k < n && v[2 * k] <= 20 && v[2 * k] >= -20) sum += v[2 * k++];
             if (k == n) break;
-            sign = v[2 * k] > 20 ? 1 : -1;  // establishes the sign: not a change
-            sum += v[2 * k++];
+            sign = v[2 * k] > 20 ? 1 : -1;
+            changes = 1;
+            secondSum += v[2 * k++];
         } else if (sign > 0) {
             while (k < n && v[2 * k] >= -20) sum += v[2 * k++];
             if (k == n) break;
             sign = -1;
-            if (++changes == 1) secondSum += v[2 * k];
+            ++changes;
             ++k;
         } else {
             while (k < n && v[2 * k] <= 20) sum += v[2 * k++];
             if (k == n) break;
             sign = 1;
-            if (++changes == 1) secondSum += v[2 * k];
+            ++changes;
             ++k;
         }
     }

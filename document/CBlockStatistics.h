@@ -30,9 +30,9 @@ private:
     struct Channel {
         int32_t minimum = 0;
         int32_t maximum = 0;
-        int sign = 0;      // 0 before the first value outside the dead zone
+        int sign = 0;      // 0: unknown, before the first value outside the dead zone
         int changes = 0;
-        int32_t firstSum = 0;   // samples before the first sign change
+        int32_t firstSum = 0;   // samples before the first sign change (the lead-in)
         int32_t secondSum = 0;  // samples between the first and second change
         // Follows the sign over n samples spaced two apart (one channel).
         void Follow(const int16_t* v, int64_t n);

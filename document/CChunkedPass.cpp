@@ -48,6 +48,7 @@ PassOutcome CChunkedPass::Run(const ChunkedPassOptions& options, const ChunkFn& 
         doc_.workingFile.Seek(c);
         const int64_t got = doc_.workingFile.Read(buffer_.data(), n);
         if (got < 0) {
+            doc_.Ui().MessageBox(doc_.workingFile.LastError(), kAppCaption, MbButtons::Ok, MbIcon::Error);
             outcome = PassOutcome::Failed;
             break;
         }

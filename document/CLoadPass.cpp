@@ -31,6 +31,15 @@ void ReduceTo16(uint8_t* buffer, int64_t samples)
 }  // namespace
 
 CLoadPass::CLoadPass(CQuillon3Doc& doc) : doc_(doc) {}
+
+// An APE or mono recording is decoded into its temporary source by the first
+// load pass; the decoder is released and the mono file closed at its end.
+// Once loaded, that source is complete and is read like any WAV.
+bool CLoadPass::Decoding(int32_t kind) const
+{
+    return !doc_.loaded && doc_.sourceKind == kind &&
+           (kind == kSourceApe ? doc_.apeDecoder != nullptr : doc_.monoFile.IsOpen());
+}
 CLoadPass::~CLoadPass() = default;
 
 bool CLoadPass::Fail(const std::string& text)
@@ -81,14 +90,14 @@ bool CLoadPass::Begin()
     buffer_.assign(static_cast<size_t>(bufferBytes_), 0);
     stats_ = std::make_unique<CBlockStatistics>(doc_.blockLevel, doc_.blockEnvelope);
 
-    if (doc_.sourceKind == kSourceApe && doc_.apeDecoder) {
+    if (Decoding(kSourceApe)) {
         auto& ape = *doc_.apeDecoder;
         if (!ape.Seek(0)) return Fail("The APE file cannot be decoded.");
         const int64_t blocks = ape.Decode(buffer_.data(), 2048);
         if (blocks < 0) return Fail("The APE file cannot be decoded.");
         doc_.sourceFile.SeekRaw(doc_.dataStart);
         if (!doc_.sourceFile.WriteRaw(buffer_.data(), blocks * ape.BlockAlign())) return Fail(doc_.sourceFile.LastError());
-    } else if (doc_.sourceKind == kSourceMono) {
+    } else if (Decoding(kSourceMono)) {
         // Import widened the first 1024 frames; the first chunk's look-ahead
         // needs the next 1024 in place too, exactly where they belong.
         int64_t outBytes = 0;
@@ -131,7 +140,8 @@ bool CLoadPass::ReadChunkInput(int64_t& rawBytes)
     const bool b24 = doc_.bitsPerSample == 24;
     const int64_t overlapRaw = b24 ? kOverlap / 2 * 3 : kOverlap;
     CWaveFile& src = doc_.sourceFile;
-    switch (doc_.sourceKind) {
+    const int32_t kind = Decoding(kSourceApe) ? kSourceApe : Decoding(kSourceMono) ? kSourceMono : kSourceWav;
+    switch (kind) {
     case kSourceApe: {
         src.Seek(loadPos_);
         int64_t got = src.ReadRaw(buffer_.data(), overlapRaw);
@@ -207,26 +217,40 @@ bool CLoadPass::Finish()
     const bool b24 = doc_.bitsPerSample == 24;
     // A recording shorter than 1024 frames has no tail beyond what Begin copied.
     const int32_t tailPos = std::max(doc_.dataEnd - kOverlap, doc_.dataStart);
+    const int64_t tailRaw = b24 ? doc_.dataStart + int64_t{tailPos - doc_.dataStart} / 2 * 3 : tailPos;
     int64_t bytes = 0;
-    if (doc_.sourceKind == kSourceApe && doc_.apeDecoder) {
+    if (Decoding(kSourceApe)) {
         auto& ape = *doc_.apeDecoder;
         const int64_t block = (int64_t{tailPos} - doc_.dataStart) / 4;
         if (!ape.Seek(block)) return Fail("The APE file cannot be decoded.");
         const int64_t blocks = ape.Decode(buffer_.data(), 1024);
         if (blocks < 0) return Fail("The APE file cannot be decoded.");
         bytes = blocks * ape.BlockAlign();
-        doc_.sourceFile.Seek(tailPos);
+        doc_.sourceFile.SeekRaw(tailRaw);
         if (!doc_.sourceFile.WriteRaw(buffer_.data(), bytes)) return Fail(doc_.sourceFile.LastError());
         doc_.apeDecoder.reset();
     } else {
-        int64_t want = std::min<int64_t>(int64_t{doc_.trailerBytes} + kOverlap, 0x41000);
-        if (b24) want = want * 3 / 2;
-        doc_.sourceFile.Seek(tailPos);
-        bytes = doc_.sourceFile.ReadRaw(buffer_.data(), std::min<int64_t>(want, bufferBytes_));
+        doc_.sourceFile.SeekRaw(tailRaw);
+        bytes = doc_.sourceFile.ReadRaw(buffer_.data(), bufferBytes_);
         if (bytes < 0) return Fail(doc_.sourceFile.LastError());
     }
-    doc_.workingFile.Seek(tailPos);
+    doc_.workingFile.SeekRaw(tailRaw);
     if (!doc_.workingFile.WriteRaw(buffer_.data(), bytes)) return Fail(doc_.workingFile.LastError());
+    // Whatever follows the data (tags, cue lists, a long LIST chunk) is part
+    // of the file the user gave us and goes into the copy whole, however
+    // long: a corrected file written from the working copy must keep it.
+    if (bytes == bufferBytes_) {
+        std::vector<uint8_t> rest(static_cast<size_t>(bufferBytes_));
+        for (int64_t at = tailRaw + bytes;;) {
+            doc_.sourceFile.SeekRaw(at);
+            const int64_t got = doc_.sourceFile.ReadRaw(rest.data(), bufferBytes_);
+            if (got < 0) return Fail(doc_.sourceFile.LastError());
+            if (got == 0) break;
+            doc_.workingFile.SeekRaw(at);
+            if (!doc_.workingFile.WriteRaw(rest.data(), got)) return Fail(doc_.workingFile.LastError());
+            at += got;
+        }
+    }
 
     // A recording too short for any chunk has frames that only this copy
     // passes over; their blocks need their statistics too.
@@ -243,7 +267,7 @@ bool CLoadPass::Finish()
         }
     }
     stats_->Finish();
-    if (doc_.sourceKind == kSourceMono) doc_.monoFile.Close();
+    if (Decoding(kSourceMono)) doc_.monoFile.Close();
     buffer_.clear();
     buffer_.shrink_to_fit();
     return true;

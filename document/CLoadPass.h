@@ -60,6 +60,7 @@ public:
 
 private:
     bool Fail(const std::string& text);
+    bool Decoding(int32_t kind) const;
     bool ReadChunkInput(int64_t& rawBytes);
     bool WidenMono(int64_t monoByteOffset, int64_t monoBytes, uint8_t* out, int64_t& outBytes);
     void ApplyInputTags();

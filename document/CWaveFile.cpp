@@ -80,7 +80,11 @@ int64_t CWaveFile::Seek(int64_t position) { return SeekRaw(MapPosition(position)
 
 int64_t CWaveFile::ReadRaw(void* buffer, int64_t bytes)
 {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0) {
+        errno = EBADF;
+        Fail(path_.empty() ? std::string("(no file)") : path_);
+        return -1;
+    }
     auto* out = static_cast<uint8_t*>(buffer);
     int64_t done = 0;
     while (done < bytes) {
@@ -99,7 +103,10 @@ int64_t CWaveFile::ReadRaw(void* buffer, int64_t bytes)
 
 bool CWaveFile::WriteRaw(const void* buffer, int64_t bytes)
 {
-    if (fd_ < 0) return false;
+    if (fd_ < 0) {
+        errno = EBADF;
+        return Fail(path_.empty() ? std::string("(no file)") : path_);
+    }
     const auto* in = static_cast<const uint8_t*>(buffer);
     int64_t done = 0;
     while (done < bytes) {

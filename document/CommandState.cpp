@@ -55,6 +55,10 @@ CommandUi QueryCommand(Command command, const CQuillon3Doc& doc, const ViewState
     case Command::MergeTracksInBlock:
         ui.enabled = doc.HasBlock();
         break;
+    case Command::SplitTrack:
+        // A marked block means the user is working on a stretch, not a point.
+        ui.enabled = doc.status >= kStatusNotScanned && !doc.HasBlock() && !(view.exists && view.playing);
+        break;
     case Command::FadeLinear:
         ui.enabled = true;
         ui.checked = fadeLinear == 1;

@@ -23,12 +23,13 @@ enum class Command {
     MergeTracksInBlock,
     FadeLinear,
     FadeLogarithmic,
+    SplitTrack,
 };
 
 // What the waveform view reports; exists = false when there is no view.
 struct ViewState {
     bool exists = false;
-    bool playing = false;
+    bool playing = false;     // playback running or paused
     bool adjusting = false;   // a correction adjustment is in progress
     bool blockPlay = false;   // a block is marked for playing
     bool Free() const { return !playing && !adjusting; }

@@ -183,10 +183,10 @@ void ExportOptions::Store(ISettingsStore& store, bool keepLevels) const
 {
     store.Set(settings::FileType, fileType);
     store.Set(settings::ExternalEncoder, external ? 1 : 0);
-    if (external) {
-        store.Set(settings::Encoder, encoderPath);
-        store.Set(settings::Parameters, parameters);
-    }
+    store.Set(settings::ExternalIndex, externalIndex);
+    store.Set(settings::Encoder, encoderPath);
+    store.Set(settings::Parameters, parameters);
+    o.externalIndex = store.Get(settings::ExternalIndex);
     store.Set(settings::Normalise, keepLevels && normalise ? 1 : 0);
     store.Set(settings::Scale, keepLevels && scale ? 1 : 0);
     char text[32] = "-1";
@@ -294,7 +294,9 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     const int64_t fadeOut = gaplessAfter ? 0 : FadeLaw::Span(t.fadeOut);
     const FadeLaw law(options_.fade);
 
-    const bool mono = doc_.sourceKind == kSourceMono && !options_.external;
+    // Only a WAV file of a widened mono source goes back to one channel; the
+    // FLAC and Vorbis encoders are always driven with two.
+    const bool mono = doc_.sourceKind == kSourceMono && !options_.external && options_.fileType == kFileTypeWav;
     const bool ogg = !options_.external && options_.fileType == kFileTypeOgg;
     // Ogg takes 16-bit input whatever the recording's depth.
     const bool full = doc_.bitsPerSample == 24 && !ogg;

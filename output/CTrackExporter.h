@@ -40,14 +40,16 @@ struct ExportOptions {
     std::string encoderPath;
     std::string parameters;
 
+    int externalIndex = -1;     // the chosen line of the encoder list, -1 none
     // The stored choices: "File Type", "External Encoder", "Flac Level",
     // "Ogg Quality", "Ape Level", "Normalise", "Scale", "NormGain", "Fade Linear",
-    // "Encoder" and "Parameters".
+    // "External Index", "Encoder" and "Parameters".
     // An unreadable "NormGain" counts as -1 dB; the level is clamped to
     // -30 .. 0 dB for Normalise and -30 .. 10 dB for Scale.
     static ExportOptions FromSettings(const ISettingsStore& store);
-    // Stores the choices on "OK": format, external flag, encoder and its
-    // command line always; the level
+    // Stores the choices on "OK": format, external flag and index, encoder
+    // and its command line always, whatever the format, so the encoder
+    // chosen once is still chosen when the user comes back to it; the level
     // options only when keepLevels ("Save Settings"), otherwise they are reset
     // to off and -1 dB for the next run. "SaveSettings" records keepLevels.
     void Store(ISettingsStore& store, bool keepLevels) const;

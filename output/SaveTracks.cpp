@@ -152,6 +152,8 @@ std::vector<int32_t> ExportNumbers(const CQuillon3Doc& doc, const SaveRequest& r
 
 SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
 {
+bool RenumberSingleByDefault(const CQuillon3Doc& doc) { return std::atoi(doc.inputTrackNumber.c_str()) < 1; }
+
     SaveOutcome outcome;
     const int32_t count = doc.TrackCount();
     if (count == 0) {

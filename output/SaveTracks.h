@@ -91,6 +91,11 @@ std::vector<int32_t> ExportNumbers(const CQuillon3Doc& doc, const SaveRequest& r
 bool HasDiskSpace(uint64_t freeBytes, uint64_t bytesNeeded);
 
 // Runs the export as described above. Every question and refusal goes
+// How "Re-number track" starts for a single track: checked when the input
+// gives the track no number of its own (below 1), so that it is numbered
+// from the start value rather than saved without a number.
+bool RenumberSingleByDefault(const CQuillon3Doc& doc);
+
 // through doc.Ui(). Marks the document as not modified only when every
 // chosen track was written.
 //

@@ -17,7 +17,7 @@ constexpr size_t kFlacTextBytes = 255;
 
 void AddIfPresent(EncoderTags& tags, const char* name, const std::string& value)
 {
-    if (!value.empty()) tags.emplace_back(name, value);
+    if (!value.empty()) tags.emplace_back(name, ToUtf8(value));
 }
 
 // The leading number of text, as the C library's atoi reads it ("3/12" is
@@ -45,6 +45,48 @@ std::string TagNumberText(int32_t number, const std::string& inputTrackNumber)
     return number > 0 ? std::to_string(number) : inputTrackNumber;
 }
 
+// Length of the valid UTF-8 sequence at text[i], or 0 when there is none
+// (a stray continuation byte, an overlong form, a surrogate, a value past
+// U+10FFFF or a sequence cut short).
+size_t Utf8SequenceAt(std::string_view text, size_t i)
+{
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b = byte(i);
+    if (b < 0x80) return 1;
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (b >= 0xC2 && b <= 0xDF) n = 2, cp = b & 0x1F;
+    else if (b >= 0xE0 && b <= 0xEF) n = 3, cp = b & 0x0F;
+    else if (b >= 0xF0 && b <= 0xF4) n = 4, cp = b & 0x07;
+    else return 0;
+    if (i + n > text.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+std::string ToUtf8(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (const size_t n = Utf8SequenceAt(text, i)) {
+            out.append(text, i, n);
+            i += n;
+            continue;
+        }
+        // Not UTF-8: the byte is a Latin-1 character.
+        const auto b = static_cast<unsigned char>(text[i++]);
+        out += static_cast<char>(0xC0 | (b >> 6));
+        out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+    return out;
+}
+
 std::string TruncateUtf8(const std::string& text, size_t maxBytes)
 {
     if (text.size() <= maxBytes) return text;
@@ -57,12 +99,13 @@ std::string TruncateUtf8(const std::string& text, size_t maxBytes)
 EncoderTags FlacTags(const CQuillon3Doc& doc, int32_t track, int32_t number)
 {
     const TrackRecord& t = doc.tracks.At(track);
+    const auto text = [](const std::string& value) { return TruncateUtf8(ToUtf8(value), kFlacTextBytes); };
     EncoderTags tags{
-        {"TITLE", TruncateUtf8(t.title, kFlacTextBytes)},
-        {"ARTIST", TruncateUtf8(t.artist, kFlacTextBytes)},
-        {"ALBUM", TruncateUtf8(t.album, kFlacTextBytes)},
-        {"TRACKNUMBER", TruncateUtf8(TagNumberText(number, doc.inputTrackNumber), kFlacTextBytes)},
-        {"GENRE", TruncateUtf8(t.genre, kFlacTextBytes)},
+        {"TITLE", text(t.title)},
+        {"ARTIST", text(t.artist)},
+        {"ALBUM", text(t.album)},
+        {"TRACKNUMBER", text(TagNumberText(number, doc.inputTrackNumber))},
+        {"GENRE", text(t.genre)},
     };
     if (doc.sourceKind == kSourceFlac) {
         for (const std::string& comment : doc.passedOnComments) {
@@ -72,7 +115,7 @@ EncoderTags FlacTags(const CQuillon3Doc& doc, int32_t track, int32_t number)
             if (eq != std::string::npos)
                 for (const char c : std::string_view(comment).substr(eq + 1))
                     if (c != '"') value += c;
-            tags.emplace_back(std::move(name), std::move(value));
+            tags.emplace_back(ToUtf8(name), ToUtf8(value));
         }
     }
     return tags;
@@ -99,7 +142,7 @@ EncoderTags ApeTags(const CQuillon3Doc& doc, int32_t track, int32_t number)
     AddIfPresent(tags, "Title", t.title);
     AddIfPresent(tags, "Artist", t.artist);
     AddIfPresent(tags, "Genre", t.genre);
-    tags.emplace_back("Track", TagNumberText(number, doc.inputTrackNumber));
+    tags.emplace_back("Track", ToUtf8(TagNumberText(number, doc.inputTrackNumber)));
     return tags;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // The tags each output format carries for one exported track, as ordered
 // name/value lists for the encoders, plus the APEv2 tag block the APE writer
-// appends. All texts are taken from the track table and are UTF-8 already
-// (the core keeps every text as UTF-8 on this platform), so nothing is
-// converted here.
+// appends. The texts come from the track table, which keeps what the input's
+// tags and the user gave: usually UTF-8, but an old tag may hold Latin-1
+// bytes, and every format here wants UTF-8, so each text is converted.
 
 #include "output/IAudioEncoder.h"
 
@@ -18,6 +18,10 @@ class CQuillon3Doc;
 // The track number as a tag: number as decimal ("3", not "03") when it is
 // above 0, otherwise the input file's own track-number text (possibly empty).
 std::string TagNumberText(int32_t number, const std::string& inputTrackNumber);
+
+// text as UTF-8: valid UTF-8 sequences are kept, every other byte is read as
+// a Latin-1 character.
+std::string ToUtf8(const std::string& text);
 
 // Longest prefix of text of at most maxBytes bytes that does not split a
 // UTF-8 sequence.

@@ -66,7 +66,7 @@ int32_t TrackHolding(const CQuillon3Doc& doc, int32_t pos)
 EditOutcome SplitTrack(CQuillon3Doc& doc, int32_t position)
 {
     RequireSentinels(doc);
-    if (doc.TrackCount() == 0) return EditOutcome::NotApplicable;
+    if (doc.TrackCount() == 0 || doc.HasBlock()) return EditOutcome::NotApplicable;
 
     const int32_t b = SnapToSector(doc, position);
     const int32_t t = TrackHolding(doc, b);

@@ -60,7 +60,8 @@ int32_t TrackHolding(const CQuillon3Doc& doc, int32_t pos);
 // but the title, the fade-out, the post-silence and the end. Default titles
 // and the Tracks menu are refreshed; an end and a start marker are inserted
 // at the split point and every later marker is renumbered; the first new
-// marker becomes selected. NotApplicable when there are no tracks.
+// marker becomes selected. NotApplicable when there are no tracks or a block
+// is marked.
 EditOutcome SplitTrack(CQuillon3Doc& doc, int32_t position);
 
 // Joins tracks first..last into track first, which takes the end, fade-out

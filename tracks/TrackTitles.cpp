@@ -17,8 +17,12 @@ bool BeginsWithTrack(const std::string& text)
 
 std::string InputBaseName(const CQuillon3Doc& doc)
 {
+    // A FLAC, APE or mono input is worked on as its decoded copy, named like
+    // the input with ".tmp" for the extension; its name less ".tmp" is the
+    // base name. Cutting four characters off "side1.flac" would keep a dot.
     const std::string name = std::filesystem::path(doc.userPath).filename().string();
-    return name.size() > 4 ? name.substr(0, name.size() - 4) : std::string();
+    const size_t cut = doc.sourceKind == kSourceFlac ? 5 : 4;
+    return name.size() > cut ? name.substr(0, name.size() - cut) : std::string();
 }
 
 void RefreshTrackTitles(CQuillon3Doc& doc)

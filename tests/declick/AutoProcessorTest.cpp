@@ -142,5 +142,48 @@ TEST_F(AutoFixture, StoppedScanDiscardsItsFindsButLoadsTheWholeFile)
     EXPECT_EQ(test::ReadFileBytes(doc->workingPath), test::ReadFileBytes(path));
 }
 
+TEST_F(AutoFixture, ReprocessingWithoutAClickScanDropsTheOldCorrectionsButKeepsMarkers)
+{
+    CAutoProcessor p(*doc);
+    ASSERT_EQ(p.Run(), AutoOutcome::Completed);
+    ASSERT_GT(doc->ClickCount(), 0);
+    AddMarkers(*doc);
+    doc->sensitivity = 0;
+    ui.Expect(kMsgReprocess, MbAnswer::Yes);
+    EXPECT_EQ(p.Run(), AutoOutcome::Completed);
+    EXPECT_EQ(doc->status, kStatusNotCorrected);
+    EXPECT_EQ(Markers(), 2);
+    EXPECT_EQ(doc->events.Size(), 4);  // the sentinels and the two markers: no correction
+    for (int32_t v : doc->segmentCorrections) EXPECT_EQ(v, 0);
+    EXPECT_EQ(test::ReadFileBytes(doc->workingPath), test::ReadFileBytes(path));
+}
+
+TEST_F(AutoFixture, AWorkingFileThatRefusesCorrectionsIsReportedNotReadyToSave)
+{
+    CAutoProcessor p(*doc);
+    // Between the load and the corrections the working file becomes one
+    // that cannot be written.
+    p.SetTrackFinder([](CQuillon3Doc& d) { ASSERT_TRUE(d.workingFile.Open(d.workingPath, CWaveFile::Mode::Read)); });
+    ui.AllowOkBoxes(true);
+    EXPECT_EQ(p.Run(), AutoOutcome::Failed);
+    EXPECT_EQ(doc->status, kStatusAborted);
+    ASSERT_FALSE(ui.Messages().empty());
+    EXPECT_NE(ui.Messages().back().text.find(doc->workingPath), std::string::npos);
+    EXPECT_EQ(ui.Messages().back().icon, MbIcon::Error);
+}
+
+TEST_F(AutoFixture, ARecoveryThatCannotReadTheSourceIsReported)
+{
+    CAutoProcessor p(*doc);
+    p.SetTrackFinder([](CQuillon3Doc& d) { d.sourceFile.Close(); });
+    ui.AllowOkBoxes(true);
+    ui.OnCreateProgress([](test::RecordingProgress& w, size_t) { w.CancelAtPump(22); });
+    ui.Expect({"Really Cancel?", MbAnswer::Yes, std::nullopt, MbButtons::YesNo, MbIcon::Question});
+    EXPECT_EQ(p.Run(), AutoOutcome::Failed);
+    EXPECT_EQ(doc->status, kStatusAborted);
+    ASSERT_FALSE(ui.Messages().empty());
+    EXPECT_EQ(ui.Messages().back().icon, MbIcon::Error);
+}
+
 }  // namespace
 }  // namespace kelvane

@@ -198,6 +198,21 @@ TEST_F(DocFixture, SaveNeedsATrackAndAFreeView)
     EXPECT_FALSE(QueryCommand(Command::Properties, doc, view).enabled);
 }
 
+TEST_F(DocFixture, SplitTrackNeedsARecordingNoBlockAndNoPlayback)
+{
+    ViewState view;
+    EXPECT_FALSE(QueryCommand(Command::SplitTrack, doc, view).enabled);
+    doc.status = kStatusReadyToSave;
+    EXPECT_TRUE(QueryCommand(Command::SplitTrack, doc, view).enabled);
+    doc.blockStart = doc.dataStart + 4096;
+    doc.blockEnd = doc.dataStart + 8192;
+    EXPECT_FALSE(QueryCommand(Command::SplitTrack, doc, view).enabled);
+    doc.blockStart = doc.blockEnd = 0;
+    view.exists = true;
+    view.playing = true;
+    EXPECT_FALSE(QueryCommand(Command::SplitTrack, doc, view).enabled);
+}
+
 TEST_F(DocFixture, RescanRulesFollowStatusSourceAndFilters)
 {
     ViewState none;

@@ -62,7 +62,7 @@ Reference ReferenceStatistics(const std::vector<int32_t>& s16, int32_t dataStart
                 mn[c] = std::min(mn[c], v);
                 mx[c] = std::max(mx[c], v);
                 const int want = v > 20 ? 1 : v < -20 ? -1 : sign[c];
-                if (sign[c] != 0 && want != sign[c]) ++changes[c];
+                if (want != sign[c]) ++changes[c];  // the first value outside +-20 is a change too
                 sign[c] = want;
                 if (changes[c] < 2) part[c][changes[c]] += v;
             }
@@ -135,9 +135,11 @@ TEST_F(LoadFixture, BlockStatisticsOfAHandMadeBlock)
     ASSERT_TRUE(test::WriteWav(p, {}, s));
     Load(p.string());
     const int32_t sum = 10 * 1000 + 20 * 3000 + 994 * 2000 + 1024 * 5;
-    // Before the first change: 10 x 1000; between first and second: 20 x -3000;
-    // the right channel never changes sign: all of it is "before the first".
-    EXPECT_EQ(doc.blockLevel[1], sum - 10000 - 60000 - 5 * 1024);
+    // The first value outside the dead zone is the first change: nothing
+    // lies before it, the 10 x 1000 lie between it and the second (-3000).
+    // The right channel never leaves the dead zone: all of it is "before the
+    // first change".
+    EXPECT_EQ(doc.blockLevel[1], sum - 10000 - 5 * 1024);
     EXPECT_EQ(doc.blockEnvelope[1], (std::array<int8_t, 4>{-11, 7, 0, 0}));
     // Silence around it.
     EXPECT_EQ(doc.blockLevel[0], 0);
@@ -240,12 +242,67 @@ TEST_F(LoadFixture, ApeInputIsDecodedIntoTheSourceAndTheWorkingFile)
     }
 }
 
+TEST_F(LoadFixture, ATrailerLongerThanAChunkIsCopiedWhole)
+{
+    for (int bits : {16, 24}) {
+        SCOPED_TRACE(bits);
+        test::WavOptions opts;
+        opts.bits = bits;
+        std::string list(400000, '\0');
+        for (size_t i = 0; i < list.size(); ++i) list[i] = static_cast<char>('a' + i % 23);
+        opts.chunksAfterData = {{"LIST", list}};
+        const fs::path p = dir.file("long-trailer.wav");
+        ASSERT_TRUE(test::WriteWav(p, opts, Content(100000, bits)));
+        Load(p.string());
+        EXPECT_TRUE(Working() == test::ReadFileBytes(p));
+        doc.DeleteContents();
+    }
+}
+
+// A second load of a recording already loaded (the automatic processing run
+// again) reads the complete temporary source: the decoder and the mono file
+// are gone by then.
+TEST_F(LoadFixture, ReloadingReadsTheCompleteSourceOfEveryKind)
+{
+    std::vector<fs::path> inputs;
+    const fs::path wav16 = dir.file("w16.wav"), wav24 = dir.file("w24.wav"), mono = dir.file("mono.wav"),
+                   flac = dir.file("f.flac"), ape = dir.file("a.ape");
+    ASSERT_TRUE(test::WriteWav(wav16, {}, Content(kFrames)));
+    test::WavOptions deep;
+    deep.bits = 24;
+    ASSERT_TRUE(test::WriteWav(wav24, deep, Content(kFrames, 24)));
+    test::WavOptions one;
+    one.channels = 1;
+    std::vector<int32_t> m = Content(kFrames);
+    m.resize(kFrames);
+    ASSERT_TRUE(test::WriteWav(mono, one, m));
+    ASSERT_TRUE(test::WriteFlac(flac, {}, Content(kFrames)));
+    inputs = {wav16, wav24, mono, flac};
+    if (test::JmacAvailable()) {
+        const fs::path src = dir.file("ape-src.wav");
+        ASSERT_TRUE(test::WriteApeSourceWav(src, 44100, 16, 2, test::MakeApeTestSignal(16, 2, kFrames, 9)));
+        ASSERT_TRUE(test::EncodeApeWithJmac(src, ape, 2));
+        inputs.push_back(ape);
+    }
+    for (const fs::path& p : inputs) {
+        SCOPED_TRACE(p.filename().string());
+        Load(p.string());
+        const auto first = Working();
+        const auto source = test::ReadFileBytes(doc.sourcePath);
+        ASSERT_EQ(LoadRecording(doc, nullptr), LoadOutcome::Completed);
+        EXPECT_EQ(doc.status, kStatusNotCorrected);
+        EXPECT_TRUE(Working() == first);
+        EXPECT_TRUE(test::ReadFileBytes(doc.sourcePath) == source);
+        doc.DeleteContents();
+    }
+}
+
 TEST_F(LoadFixture, TinyRecordingsLoadWithoutTrouble)
 {
-    for (size_t frames : {size_t{0}, size_t{1}, size_t{100}, size_t{1023}, size_t{1024}, size_t{2047}, size_t{2048},
-                          size_t{2049}, size_t{5000}, size_t{65536 + 1024}}) {
+    // Fewer than 1024 frames (one block) are refused at import.
+    for (size_t frames : {size_t{1024}, size_t{1025}, size_t{2047}, size_t{2048}, size_t{2049}, size_t{5000},
+                          size_t{65536 + 1024}}) {
         SCOPED_TRACE(frames);
-        ui.AllowInformation(true);  // no frames at all: the header's size 0 is "repaired"
         const auto samples = Content(frames);
         const fs::path p = dir.file("tiny.wav");
         ASSERT_TRUE(test::WriteWav(p, {}, samples));

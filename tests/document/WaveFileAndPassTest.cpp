@@ -175,6 +175,19 @@ TEST_F(PassFixture, CancelAnsweredNoThenYes)
     EXPECT_EQ(doc.scanCancelledAt, doc.dataStart + 0x40000);
 }
 
+TEST_F(PassFixture, AWorkingFileThatCannotBeReadFailsThePassAndSaysWhy)
+{
+    doc.workingFile.Close();
+    ui.AllowOkBoxes(true);
+    int chunks = 0;
+    CChunkedPass pass(doc);
+    EXPECT_EQ(pass.Run({}, [&](int16_t*, int32_t, int32_t) { return ++chunks > 0; }), PassOutcome::Failed);
+    EXPECT_EQ(chunks, 0);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].icon, MbIcon::Error);
+    EXPECT_FALSE(ui.Messages()[0].text.empty());
+}
+
 TEST_F(PassFixture, CancelBeforeTheFirstFullLoadHasNoEffect)
 {
     doc.loaded = 0;

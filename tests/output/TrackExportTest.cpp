@@ -7,6 +7,7 @@
 #include "output/CTrackExporter.h"
 #include "output/OutputNames.h"
 #include "settings/SettingsStore.h"
+#include "tests/support/FlacTestFiles.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TempDir.h"
@@ -182,7 +183,7 @@ TEST(TrackExport, SilentTrackNormalisesToItself)
     EXPECT_TRUE(std::all_of(w.samples.begin(), w.samples.end(), [](int32_t s) { return s == 0; }));
 }
 
-TEST(TrackExport, MonoSourceIsWrittenAsOneChannel)
+TEST(TrackExport, MonoSourceIsWrittenAsOneChannelToWavOnly)
 {
     test::WavOptions mono;
     mono.channels = 1;
@@ -199,6 +200,19 @@ TEST(TrackExport, MonoSourceIsWrittenAsOneChannel)
     const std::vector<uint8_t> bytes = test::ReadFileBytes(l->dir.file("out.wav"));
     EXPECT_EQ(bytes[28] | bytes[29] << 8 | bytes[30] << 16, 44100 * 2);  // bytes per second
     EXPECT_EQ(bytes[32], 2);                                               // block align
+
+    // FLAC keeps the two equal channels.
+    ExportOptions flac;
+    flac.fileType = kFileTypeFlac;
+    CTrackExporter exporter(*l->doc, flac);
+    const std::string path = l->dir.file("out.flac").string();
+    ASSERT_EQ(exporter.WriteTrack(0, 1, path, false, true), WriteResult::Written);
+    const test::FlacContents f = test::DecodeFlac(path);
+    ASSERT_TRUE(f.ok) << f.error;
+    EXPECT_EQ(f.channels, 2);
+    ASSERT_EQ(f.samples.size(), 2 * (588u + 10000u));
+    for (size_t i = 0; i < f.samples.size(); i += 2) ASSERT_EQ(f.samples[i], f.samples[i + 1]) << i;
+    EXPECT_EQ(f.samples[2 * (588 + 5000)], samples[5000]);
 }
 
 TEST(TrackExport, TwentyFourBitOutputKeepsTheLowBytes)
@@ -240,9 +254,17 @@ TEST(TrackExport, ChoicesSurviveTheStoreOnlyWhenKept)
     o.fileType = kFileTypeFlac;
     o.scale = true;
     o.gainDb = 4.5;
+    // The encoder chosen in the list is kept even while a built-in format
+    // is the one saved with.
+    o.externalIndex = 2;
+    o.encoderPath = "/usr/bin/lame";
+    o.parameters = "%IN %OUT";
     o.Store(store, true);
     ExportOptions back = ExportOptions::FromSettings(store);
     EXPECT_EQ(back.fileType, kFileTypeFlac);
+    EXPECT_EQ(back.externalIndex, 2);
+    EXPECT_EQ(back.encoderPath, "/usr/bin/lame");
+    EXPECT_EQ(back.parameters, "%IN %OUT");
     EXPECT_TRUE(back.scale);
     EXPECT_FALSE(back.normalise);
     EXPECT_DOUBLE_EQ(back.gainDb, 4.5);

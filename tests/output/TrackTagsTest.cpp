@@ -55,6 +55,28 @@ TEST_F(TagsFixture, Flac_PassesOnSourceCommentsOfFlacInputOnly)
     EXPECT_EQ(tags[7], (std::pair<std::string, std::string>{"ODD", ""}));
 }
 
+TEST_F(TagsFixture, TextsThatAreNotUtf8AreReadAsLatin1)
+{
+    EXPECT_EQ(ToUtf8("Caf\xE9"), "Caf\xC3\xA9");
+    EXPECT_EQ(ToUtf8("Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5"), "Caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8E\xB5");
+    // An overlong form, a surrogate and a sequence cut short are no UTF-8:
+    // their bytes are Latin-1 characters, one by one.
+    EXPECT_EQ(ToUtf8("\xC0\xAF"), "\xC3\x80\xC2\xAF");
+    EXPECT_EQ(ToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");
+    EXPECT_EQ(ToUtf8("a\xE2\x82"), "a\xC3\xA2\xC2\x82");
+
+    doc.tracks[1].title = "Caf\xE9";
+    doc.tracks[1].artist = std::string(254, 'a') + "\xE9";  // two bytes once converted: cut whole
+    doc.sourceKind = kSourceFlac;
+    doc.passedOnComments = {"COMMENT=\"d\xE9j\xE0\""};
+    const EncoderTags flac = FlacTags(doc, 1, 1);
+    EXPECT_EQ(flac[0].second, "Caf\xC3\xA9");
+    EXPECT_EQ(flac[1].second, std::string(254, 'a'));
+    EXPECT_EQ(flac[5].second, "d\xC3\xA9j\xC3\xA0");
+    EXPECT_EQ(OggTags(doc, 1, 1)[1].second, "Caf\xC3\xA9");
+    EXPECT_EQ(ApeTags(doc, 1, 1)[1].second, "Caf\xC3\xA9");
+}
+
 TEST_F(TagsFixture, Flac_LongTextsAreCutWithoutBreakingUtf8)
 {
     doc.tracks[1].title = std::string(254, 'a') + "\xC3\xA9" + "tail";  // "é" straddles byte 255

@@ -182,11 +182,17 @@ TEST(FinderTitles, OneTrackTakesTheWholeRecordingsTexts)
     EXPECT_EQ(d.tracks[1].artist, "Solo");
 }
 
-TEST(FinderTitles, BaseNameDropsFourCharacters)
+TEST(FinderTitles, BaseNameIsTheWorkedOnFilesNameLessItsExtension)
 {
     HandDoc h(10);
+    // A FLAC input is worked on as "Blue Side.tmp": no trailing dot.
     h.doc.userPath = "/records/Blue Side.flac";
-    EXPECT_EQ(InputBaseName(h.doc), "Blue Side.");
+    h.doc.sourceKind = kSourceFlac;
+    EXPECT_EQ(InputBaseName(h.doc), "Blue Side");
+    h.doc.sourceKind = kSourceApe;
+    h.doc.userPath = "/records/Blue Side.ape";
+    EXPECT_EQ(InputBaseName(h.doc), "Blue Side");
+    h.doc.sourceKind = kSourceWav;
     h.doc.userPath = "x.wav";
     EXPECT_EQ(InputBaseName(h.doc), "x");
     h.doc.userPath.clear();

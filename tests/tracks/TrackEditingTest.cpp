@@ -158,11 +158,18 @@ TEST(SplitTrack, HalvesShareTheFieldsAndLaterMarkersAreRenumbered)
     EXPECT_TRUE(f.d.IsModified());
 }
 
-TEST(SplitTrack, WithoutTracksThereIsNothingToSplit)
+TEST(SplitTrack, WithoutTracksOrWithABlockThereIsNothingToSplit)
 {
     HandDoc h(100);
     EXPECT_EQ(SplitTrack(h.doc, 50 * S), EditOutcome::NotApplicable);
     EXPECT_EQ(h.doc.events.Size(), 2);
+
+    FourTracks f;
+    const int32_t tracks = f.d.TrackCount();
+    f.d.blockStart = f.d.tracks[2].start;
+    f.d.blockEnd = f.d.tracks[2].end;
+    EXPECT_EQ(SplitTrack(f.d, (f.d.tracks[2].start + f.d.tracks[2].end) / 2), EditOutcome::NotApplicable);
+    EXPECT_EQ(f.d.TrackCount(), tracks);
 }
 
 // --- merge ----------------------------------------------------------------
