@@ -176,6 +176,7 @@ ExportOptions ExportOptions::FromSettings(const ISettingsStore& store)
     o.fade = FadeLaw::FromSetting(store.Get(settings::FadeLinear)).Shape();
     o.encoderPath = store.Get(settings::Encoder);
     o.parameters = store.Get(settings::Parameters);
+    o.externalIndex = store.Get(settings::ExternalIndex);
     return o;
 }
 
@@ -186,7 +187,6 @@ void ExportOptions::Store(ISettingsStore& store, bool keepLevels) const
     store.Set(settings::ExternalIndex, externalIndex);
     store.Set(settings::Encoder, encoderPath);
     store.Set(settings::Parameters, parameters);
-    o.externalIndex = store.Get(settings::ExternalIndex);
     store.Set(settings::Normalise, keepLevels && normalise ? 1 : 0);
     store.Set(settings::Scale, keepLevels && scale ? 1 : 0);
     char text[32] = "-1";
