@@ -1,5 +1,7 @@
 #include "document/CApeDecoder.h"
 
+#include "document/CFlacImport.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -71,6 +73,13 @@ void PackBlocks(const AVFrame* frame, bool planar, int channels, uint8_t* out)
     }
 }
 
+std::string LibavText(int rc)
+{
+    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
+    if (av_strerror(rc, text.data(), text.size()) < 0) return "error " + std::to_string(rc);
+    return text.data();
+}
+
 }  // namespace
 
 std::unique_ptr<CApeDecoder> CApeDecoder::Open(const std::string& path, int& errorCode)
@@ -108,7 +117,8 @@ std::string CApeDecoder::ErrorMessage(int errorCode)
         case 0:
             return "No error.";
         case kErrNotApe:
-            return "The file is not a Monkey's Audio (.ape) file, or its header is damaged.";
+            return "The file is not a Monkey's Audio (.ape) file, or its header is damaged or from a version "
+                   "that cannot be read.";
         case kErrNoAudio:
             return "The Monkey's Audio file contains no audio stream.";
         case kErrUnsupported:
@@ -149,7 +159,9 @@ int CApeDecoder::OpenLibav()
     av_dict_free(&options);
     if (rc < 0) {
         m_format = nullptr;
-        return (rc == AVERROR_INVALIDDATA || rc == AVERROR_EOF) ? kErrNotApe : -rc;
+        // libav answers a header it cannot make sense of with "patches
+        // welcome" as often as with "invalid data": both are a damaged file.
+        return (rc == AVERROR_INVALIDDATA || rc == AVERROR_EOF || rc == AVERROR_PATCHWELCOME) ? kErrNotApe : -rc;
     }
 
     const AVCodec* codec = nullptr;
@@ -230,6 +242,7 @@ bool CApeDecoder::SeekDecoder(int64_t block)
     CloseLibav();
     if (OpenLibav() != 0) {
         CloseLibav();
+        Broken("the file cannot be opened again");
         m_broken = true;
         m_cacheKnown = false;
         return false;
@@ -270,6 +283,7 @@ bool CApeDecoder::Seek(int64_t block)
         if (DecodeNextFrame() <= 0) break;
     }
     if (!(m_cacheKnown && block >= m_cacheStart && block < m_cacheEnd)) {
+        Broken("the position cannot be reached");
         m_broken = true;
         return false;
     }
@@ -277,9 +291,19 @@ bool CApeDecoder::Seek(int64_t block)
     return true;
 }
 
+int CApeDecoder::Broken(const std::string& why)
+{
+    if (m_lastError.empty())
+        m_lastError = "The Monkey's Audio file is damaged: " + why + " at " +
+                      FormatSampleTime(static_cast<uint64_t>(std::max<int64_t>(m_cacheEnd, 0)),
+                                       static_cast<unsigned>(m_sampleRate)) +
+                      ".";
+    return -1;
+}
+
 int CApeDecoder::DecodeNextFrame()
 {
-    if (!m_codec || !m_format) return -1;
+    if (!m_codec || !m_format) return Broken("the file cannot be read again");
     for (;;) {
         int rc = avcodec_receive_frame(m_codec, m_frame);
         if (rc == 0) {
@@ -287,14 +311,14 @@ int CApeDecoder::DecodeNextFrame()
                               m_frame->nb_samples >= 0;
             if (!sane) {
                 av_frame_unref(m_frame);
-                return -1;
+                return Broken("a frame does not have the stream's format");
             }
             AppendFrame(m_frame);
             av_frame_unref(m_frame);
             return 1;
         }
         if (rc == AVERROR_EOF) return 0;
-        if (rc != AVERROR(EAGAIN)) return -1;
+        if (rc != AVERROR(EAGAIN)) return Broken("a frame cannot be decoded (" + LibavText(rc) + ")");
         if (m_decoderDrained) return 0;
 
         rc = av_read_frame(m_format, m_packet);
@@ -303,7 +327,7 @@ int CApeDecoder::DecodeNextFrame()
             if (avcodec_send_packet(m_codec, nullptr) < 0) return 0;
             continue;
         }
-        if (rc < 0) return -1;
+        if (rc < 0) return Broken("the file cannot be read (" + LibavText(rc) + ")");
         if (m_packet->stream_index != m_streamIndex) {
             av_packet_unref(m_packet);
             continue;
@@ -315,7 +339,7 @@ int CApeDecoder::DecodeNextFrame()
         if (!m_cacheKnown) {
             if (pts == AV_NOPTS_VALUE) {
                 av_packet_unref(m_packet);
-                return -1;
+                return Broken("a frame has no position");
             }
             m_cache.clear();
             m_cacheStart = m_cacheEnd = pts;
@@ -323,11 +347,11 @@ int CApeDecoder::DecodeNextFrame()
         } else if (pts != AV_NOPTS_VALUE && pts != m_cacheEnd) {
             // A gap or overlap would shift every later sample: treat as damage.
             av_packet_unref(m_packet);
-            return -1;
+            return Broken("a frame is missing or out of place");
         }
         rc = avcodec_send_packet(m_codec, m_packet);
         av_packet_unref(m_packet);
-        if (rc < 0) return -1;
+        if (rc < 0) return Broken("a frame cannot be decoded (" + LibavText(rc) + ")");
     }
 }
 
@@ -381,7 +405,9 @@ int64_t CApeDecoder::Decode(uint8_t* buffer, int64_t nBlocks)
         if (m_position == m_cacheEnd) {
             // 0 here means the file ended before the header's block count:
             // it has been cut short.
-            if (DecodeNextFrame() <= 0) {
+            const int next = DecodeNextFrame();
+            if (next <= 0) {
+                if (next == 0) Broken("the file ends before its last block (it has been cut short)");
                 m_broken = true;
                 return -1;
             }
@@ -406,11 +432,18 @@ std::string CApeDecoder::Tag(std::string_view field) const
 
 void CApeDecoder::ReadTag()
 {
-    std::ifstream in(m_path, std::ios::binary);
-    if (!in) return;
+    m_tagFields.clear();
+    m_hasTag = ReadTagFields(m_path, m_tagFields);
+}
+
+bool CApeDecoder::ReadTagFields(const std::string& path, std::vector<std::pair<std::string, std::string>>& fields)
+{
+    fields.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
-    if (size < 32) return;
+    if (size < 32) return false;
 
     auto readAt = [&in](std::streamoff pos, void* dst, size_t n) {
         in.clear();
@@ -425,37 +458,36 @@ void CApeDecoder::ReadTag()
     if (size >= 128 + 32 && readAt(size - 128, id3, 3) && std::memcmp(id3, "TAG", 3) == 0) end = size - 128;
 
     uint8_t footer[32];
-    if (!readAt(end - 32, footer, sizeof footer) || std::memcmp(footer, "APETAGEX", 8) != 0) return;
+    if (!readAt(end - 32, footer, sizeof footer) || std::memcmp(footer, "APETAGEX", 8) != 0) return false;
     const uint32_t version = ReadLe32(footer + 8);
     const uint32_t tagSize = ReadLe32(footer + 12);  // items + footer, not the header
     const uint32_t itemCount = ReadLe32(footer + 16);
-    if ((version != 1000 && version != 2000) || tagSize < 32 || tagSize > end) return;
-    m_hasTag = true;
+    if ((version != 1000 && version != 2000) || tagSize < 32 || tagSize > end) return false;
 
     const std::streamoff itemsEnd = end - 32;
     std::streamoff pos = end - tagSize;
     for (uint32_t i = 0; i < itemCount && pos + 8 < itemsEnd; ++i) {
         uint8_t head[8];
-        if (!readAt(pos, head, sizeof head)) return;
+        if (!readAt(pos, head, sizeof head)) return true;
         const uint32_t valueSize = ReadLe32(head);
         const uint32_t flags = ReadLe32(head + 4);
 
         // Keys are 2..255 printable ASCII characters, NUL-terminated.
         char keyBuf[256];
         const size_t keyRoom = static_cast<size_t>(std::min<std::streamoff>(256, itemsEnd - pos - 8));
-        if (!readAt(pos + 8, keyBuf, keyRoom)) return;
+        if (!readAt(pos + 8, keyBuf, keyRoom)) return true;
         const auto nul = std::find(keyBuf, keyBuf + keyRoom, '\0');
-        if (nul == keyBuf + keyRoom) return;
+        if (nul == keyBuf + keyRoom) return true;
         const std::string key(keyBuf, nul);
         if (key.size() < 2 || !std::all_of(key.begin(), key.end(), [](char c) { return c >= 0x20 && c <= 0x7e; }))
-            return;
+            return true;
 
         const std::streamoff valuePos = pos + 8 + static_cast<std::streamoff>(key.size()) + 1;
-        if (valueSize > itemsEnd - valuePos) return;
+        if (valueSize > itemsEnd - valuePos) return true;
         const bool isText = version == 1000 || ((flags >> 1) & 3) == 0;
         if (isText && valueSize <= kMaxTagTextBytes) {
             std::string value(valueSize, '\0');
-            if (!readAt(valuePos, value.data(), valueSize)) return;
+            if (!readAt(valuePos, value.data(), valueSize)) return true;
             // One field may carry several values separated by NUL.
             std::string joined;
             size_t start = 0;
@@ -468,10 +500,11 @@ void CApeDecoder::ReadTag()
                 }
                 start = stop + 1;
             }
-            m_tagFields.emplace_back(key, std::move(joined));
+            fields.emplace_back(key, std::move(joined));
         }
         pos = valuePos + valueSize;
     }
+    return true;
 }
 
 }  // namespace kelvane

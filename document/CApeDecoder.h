@@ -80,6 +80,14 @@ public:
     // was found); a later Seek() may recover.
     int64_t Decode(uint8_t* buffer, int64_t nBlocks);
 
+    // Why the last Decode() or Seek() failed, as a sentence for the user
+    // (empty when nothing has failed).
+    const std::string& LastError() const { return m_lastError; }
+
+    // Reads the APEv2 (or APEv1) tag at the end of the file at `path`, as
+    // Tag() reports it. Returns false when there is no readable tag.
+    static bool ReadTagFields(const std::string& path, std::vector<std::pair<std::string, std::string>>& fields);
+
     // A text field of the file's APEv2 (or APEv1) tag, UTF-8, with the field
     // name compared ASCII-case-insensitively ("Artist", "Album", "Title",
     // "Genre", "Track", ...). Several values of one field are joined with
@@ -97,6 +105,7 @@ private:
     // Decodes the next codec frame into the history. 1 = appended,
     // 0 = clean end of stream, -1 = error.
     int DecodeNextFrame();
+    int Broken(const std::string& why);  // records why decoding failed; returns -1
     void AppendFrame(const AVFrame* frame);
     void ReadTag();
 
@@ -123,6 +132,8 @@ private:
     bool m_cacheKnown = true;
     bool m_decoderDrained = false;  // no more packets: end of file reached
     bool m_broken = false;          // decoding failed; needs a real seek
+
+    std::string m_lastError;
 
     bool m_hasTag = false;
     std::vector<std::pair<std::string, std::string>> m_tagFields;

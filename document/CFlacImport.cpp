@@ -4,40 +4,178 @@
 #include "document/CProgressScope.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
+#include "document/ScratchFiles.h"
 #include "document/WavHeader.h"
 
 #include <FLAC++/decoder.h>
 
 #include <cctype>
-#include <cstdio>
-#include <cstring>
 #include <cerrno>
 #include <climits>
-#include <filesystem>
-#include <memory>
-#include <system_error>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kelvane {
 
+std::string FormatSampleTime(uint64_t sample, unsigned rate)
+{
+    if (rate == 0) rate = 44100;
+    const uint64_t ms = sample * 1000 / rate;
+    char text[48];
+    std::snprintf(text, sizeof text, "%llu:%02llu.%03llu", static_cast<unsigned long long>(ms / 60000),
+                  static_cast<unsigned long long>(ms / 1000 % 60), static_cast<unsigned long long>(ms % 1000));
+    return text;
+}
+
 namespace {
 
-class CFlacToWav final : public FLAC::Decoder::File {
+constexpr const char* kMsgReallyCancel = "Really Cancel?";
+constexpr const char* kMsgWriteError = "ERROR: write error\n";
+
+const char* DamageWords(::FLAC__StreamDecoderErrorStatus status)
+{
+    switch (status) {
+    case FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC: return "the stream loses its frame sync";
+    case FLAC__STREAM_DECODER_ERROR_STATUS_BAD_HEADER: return "a frame header is damaged";
+    case FLAC__STREAM_DECODER_ERROR_STATUS_FRAME_CRC_MISMATCH: return "a frame fails its checksum (CRC)";
+    case FLAC__STREAM_DECODER_ERROR_STATUS_UNPARSEABLE_STREAM: return "the stream cannot be parsed";
+    default: return "a metadata block is damaged";
+    }
+}
+
+class CFlacToWav final : public FLAC::Decoder::Stream {
 public:
-    CFlacToWav(CQuillon3Doc& doc, std::FILE* out, CProgressWnd* progress)
-        : doc_(doc), out_(out), progress_(progress)
+    CFlacToWav(CQuillon3Doc& doc, int in, std::FILE* out, CProgressWnd* progress, const FlacDecodeOptions& options)
+        : doc_(doc), in_(in), out_(out), progress_(progress), options_(options)
     {
+        struct stat st {};
+        if (::fstat(in_, &st) == 0) inputBytes_ = static_cast<uint64_t>(st.st_size);
     }
 
-    bool failed = false;      // a message has been shown; the decode was aborted
+    bool failed = false;  // a message has been shown; the decode was aborted
     FailKind failKind = FailKind::None;
     std::string failText;
+    bool damagedRefusal = false;
+
+    bool HaveStreamInfo() const { return haveInfo_; }
+    uint64_t StatedSamples() const { return totalSamples_; }
+    uint64_t DecodedSamples() const { return written_; }
+    unsigned SampleRate() const { return sampleRate_; }
+    unsigned Bits() const { return bits_; }
+    unsigned Channels() const { return channels_; }
+    bool HeaderWritten() const { return headerWritten_; }
+
+    // STREAMINFO has been read: the format is checked and the caller's check
+    // of the size runs before a single sample is written.
+    bool CheckStream()
+    {
+        if (!haveInfo_) {
+            Abort(FailKind::BadInput, "The file is not a FLAC file: it has no STREAMINFO block.");
+            return false;
+        }
+        // Only stereo 16/24-bit audio can be processed; finding that out
+        // after decoding the whole file would waste the user's time, and a
+        // multi-channel stream would otherwise pass as 24-bit stereo.
+        const bool rateOk =
+            sampleRate_ == 44100 || sampleRate_ == 48000 || sampleRate_ == 88200 || sampleRate_ == 96000;
+        if (channels_ != 2 || (bits_ != 16 && bits_ != 24) || !rateOk) {
+            Abort(FailKind::BadInput, kMsgBadFormat);
+            return false;
+        }
+        const int64_t wavBytes = totalSamples_ == 0 ? 0 : static_cast<int64_t>(44 + totalSamples_ * bits_ / 8 * 2);
+        if (totalSamples_ != 0 && wavBytes > (bits_ == 24 ? kMaxBytes24 : kMaxBytes16)) {
+            Abort(FailKind::BadInput, kMsgTooLong);
+            return false;
+        }
+        if (options_.beforeDecode) {
+            const OpResult r = options_.beforeDecode(wavBytes, static_cast<int>(bits_));
+            if (!r.Ok()) {
+                failed = true;
+                failKind = r.kind;
+                failText = r.message;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The first damage found, for the refusal: what and where.
+    bool Damaged() const { return damaged_; }
+    const std::string& DamageText() const { return damageText_; }
+
+    // Records the first damage: what is wrong, and where the first bad
+    // frame starts.
+    void NoteFrameDamage(const std::string& what, uint64_t at)
+    {
+        NoteDamage("The FLAC file is damaged: " + what + " at " + FormatSampleTime(at, sampleRate_) +
+                   " (the first bad frame).");
+    }
+    void NoteDamage(const std::string& text)
+    {
+        if (damaged_) return;
+        damaged_ = true;
+        damageText_ = text;
+    }
 
 protected:
+    ::FLAC__StreamDecoderReadStatus read_callback(FLAC__byte buffer[], size_t* bytes) override
+    {
+        // libFLAC reads through any amount of junk looking for a frame; the
+        // user must be able to stop that as well as the decoding proper.
+        if (CancelRequested()) {
+            *bytes = 0;
+            return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+        }
+        for (;;) {
+            const ssize_t got = ::read(in_, buffer, *bytes);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                Abort(FailKind::Environment, std::string("ERROR: reading the FLAC file: ") + std::strerror(errno));
+                *bytes = 0;
+                return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+            }
+            *bytes = static_cast<size_t>(got);
+            if (got == 0) {
+                atEof_ = true;
+                return FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM;
+            }
+            bytesRead_ += static_cast<uint64_t>(got);
+            return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+        }
+    }
+
+    ::FLAC__StreamDecoderSeekStatus seek_callback(FLAC__uint64 offset) override
+    {
+        if (::lseek(in_, static_cast<off_t>(offset), SEEK_SET) < 0) return FLAC__STREAM_DECODER_SEEK_STATUS_ERROR;
+        atEof_ = false;
+        return FLAC__STREAM_DECODER_SEEK_STATUS_OK;
+    }
+
+    ::FLAC__StreamDecoderTellStatus tell_callback(FLAC__uint64* offset) override
+    {
+        const off_t at = ::lseek(in_, 0, SEEK_CUR);
+        if (at < 0) return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
+        *offset = static_cast<FLAC__uint64>(at);
+        return FLAC__STREAM_DECODER_TELL_STATUS_OK;
+    }
+
+    ::FLAC__StreamDecoderLengthStatus length_callback(FLAC__uint64* length) override
+    {
+        *length = inputBytes_;
+        return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
+    }
+
+    bool eof_callback() override { return atEof_; }
+
     void metadata_callback(const FLAC__StreamMetadata* metadata) override
     {
         if (metadata->type == FLAC__METADATA_TYPE_STREAMINFO) {
             const auto& info = metadata->data.stream_info;
+            haveInfo_ = true;
             totalSamples_ = info.total_samples;
             sampleRate_ = info.sample_rate;
             channels_ = info.channels;
@@ -50,40 +188,47 @@ protected:
     ::FLAC__StreamDecoderWriteStatus write_callback(const ::FLAC__Frame* frame,
                                                     const FLAC__int32* const buffer[]) override
     {
+        const auto& h = frame->header;
+        // Every frame must have the stream's format: the samples are laid
+        // out by it, and a frame with fewer channels has fewer buffers.
+        if (h.channels != channels_ || h.bits_per_sample != bits_ || (h.sample_rate != 0 && h.sample_rate != sampleRate_))
+            return Abort(FailKind::BadInput, std::string(kMsgBadFormat) + "\nThe stream changes its format at " +
+                                                 FormatSampleTime(written_, sampleRate_) + ".");
+        if (pendingDamage_) {
+            // Audio was lost between the last good frame and this one.
+            pendingDamage_ = false;
+            NoteFrameDamage(pendingWhat_, pendingAt_);
+        }
+        const uint64_t first = h.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER
+                                   ? h.number.sample_number
+                                   : static_cast<uint64_t>(h.number.frame_number) * h.blocksize;
         if (!headerWritten_) {
-            if (totalSamples_ == 0)
-                return Abort(FailKind::BadInput,
-                             "ERROR: this example only works for FLAC files that have a total_samples count in "
-                             "STREAMINFO\n");
-            // Only stereo 16/24-bit audio can be processed; finding that out
-            // after decoding the whole file would waste the user's time, and a
-            // multi-channel stream would otherwise pass as 24-bit stereo.
-            const bool rateOk = sampleRate_ == 44100 || sampleRate_ == 48000 || sampleRate_ == 88200 ||
-                                sampleRate_ == 96000;
-            if (channels_ != 2 || (bits_ != 16 && bits_ != 24) || !rateOk) return Abort(FailKind::BadInput, kMsgBadFormat);
-            const uint64_t dataBytes = totalSamples_ * (bits_ / 8) * channels_;
-            const uint64_t limit = bits_ == 24 ? kMaxBytes24 : kMaxBytes16;
-            if (dataBytes + 44 > limit) return Abort(FailKind::BadInput, kMsgTooLong);
+            // A stream picked up in the middle (a live recording) need not
+            // start at sample 0; one with a stated length must.
+            base_ = totalSamples_ == 0 ? first : 0;
             uint8_t header[44];
             MakeWavHeader(header, static_cast<int>(sampleRate_), static_cast<int>(bits_), static_cast<int>(channels_),
-                          static_cast<uint32_t>(dataBytes));
-            if (std::fwrite(header, 1, 44, out_) != 44) return Abort(FailKind::Environment, "ERROR: write error\n");
+                          static_cast<uint32_t>(totalSamples_ * bits_ / 8 * channels_));
+            if (std::fwrite(header, 1, 44, out_) != 44) return Abort(FailKind::Environment, kMsgWriteError);
             headerWritten_ = true;
-            if (progress_) progress_->SetRange(0, static_cast<int32_t>(totalSamples_ > INT32_MAX ? INT32_MAX : totalSamples_));
         }
+        if (first != base_ + written_) NoteFrameDamage("a stretch of frames is missing", written_);
+        if (damaged_ && !options_.acceptDamaged) return Refuse();
         if (progress_) {
-            const uint64_t first = frame->header.number.sample_number;
-            progress_->SetPos(static_cast<int32_t>(first > INT32_MAX ? INT32_MAX : first));
-            if (progress_->Cancelled() &&
-                doc_.Ui().MessageBox("Really Cancel?", kAppCaption, MbButtons::YesNo, MbIcon::Question) == MbAnswer::Yes) {
-                failed = true;
-                failKind = FailKind::Cancelled;
-                failText = "Really Cancel?";
-                return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+            const bool known = totalSamples_ != 0;
+            const uint64_t range = known ? totalSamples_ : inputBytes_ / 1024;
+            const uint64_t pos = known ? written_ : bytesRead_ / 1024;
+            if (!rangeSet_) {
+                progress_->SetRange(0, static_cast<int32_t>(std::min<uint64_t>(range, INT32_MAX)));
+                rangeSet_ = true;
             }
+            progress_->SetPos(static_cast<int32_t>(std::min<uint64_t>(std::min(pos, range), INT32_MAX)));
+            if (CancelRequested()) return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
         }
-        const unsigned blocksize = frame->header.blocksize;
+        const unsigned blocksize = h.blocksize;
         const unsigned bytesPer = bits_ == 16 ? 2 : 3;
+        const uint64_t limit = bits_ == 24 ? kMaxBytes24 : kMaxBytes16;
+        if (44 + (written_ + blocksize) * bytesPer * channels_ > limit) return Abort(FailKind::BadInput, kMsgTooLong);
         pcm_.resize(static_cast<size_t>(blocksize) * channels_ * bytesPer);
         uint8_t* p = pcm_.data();
         for (unsigned i = 0; i < blocksize; ++i) {
@@ -94,16 +239,26 @@ protected:
                 if (bytesPer == 3) *p++ = static_cast<uint8_t>(v >> 16);
             }
         }
-        if (std::fwrite(pcm_.data(), 1, pcm_.size(), out_) != pcm_.size())
-            return Abort(FailKind::Environment, "ERROR: write error\n");
+        if (std::fwrite(pcm_.data(), 1, pcm_.size(), out_) != pcm_.size()) return Abort(FailKind::Environment, kMsgWriteError);
+        written_ += blocksize;
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }
 
     void error_callback(::FLAC__StreamDecoderErrorStatus status) override
     {
-        // Lost sync or a bad frame: libFLAC goes on decoding; the user hears
-        // of it but the import is not stopped for it. A damaged file can
-        // raise the same error thousands of times: each kind is told once.
+        if (status == FLAC__STREAM_DECODER_ERROR_STATUS_FRAME_CRC_MISMATCH) {
+            // libFLAC hands the frame over as silence next.
+            NoteFrameDamage(DamageWords(status), written_);
+        } else if (!pendingDamage_ && !damaged_) {
+            // Lost sync or a bad header is damage when audio follows it; junk
+            // after the last frame (a tag some program appended) is not.
+            pendingDamage_ = true;
+            pendingWhat_ = DamageWords(status);
+            pendingAt_ = written_;
+        }
+        if (!options_.acceptDamaged) return;
+        // The user wants what can be had: told once per kind, since a
+        // damaged file can raise the same error thousands of times.
         const unsigned bit = 1u << (static_cast<unsigned>(status) & 31u);
         if (reported_ & bit) return;
         reported_ |= bit;
@@ -113,8 +268,26 @@ protected:
     }
 
 private:
+    bool CancelRequested()
+    {
+        if (!progress_ || !progress_->Cancelled()) return false;
+        if (doc_.Ui().MessageBox(kMsgReallyCancel, kAppCaption, MbButtons::YesNo, MbIcon::Question) != MbAnswer::Yes)
+            return false;
+        failed = true;
+        failKind = FailKind::Cancelled;
+        failText = kMsgReallyCancel;
+        return true;
+    }
+
+    ::FLAC__StreamDecoderWriteStatus Refuse()
+    {
+        damagedRefusal = true;
+        return Abort(FailKind::BadInput, DamageText());
+    }
+
     ::FLAC__StreamDecoderWriteStatus Abort(FailKind kind, const std::string& text)
     {
+        if (failed) return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
         failed = true;
         failKind = kind;
         failText = text;
@@ -142,30 +315,66 @@ private:
     }
 
     CQuillon3Doc& doc_;
+    int in_;
     std::FILE* out_;
     CProgressWnd* progress_;
+    const FlacDecodeOptions& options_;
+    uint64_t inputBytes_ = 0;
+    uint64_t bytesRead_ = 0;
+    bool atEof_ = false;
+    bool haveInfo_ = false;
     uint64_t totalSamples_ = 0;
     unsigned sampleRate_ = 0, channels_ = 0, bits_ = 0;
     bool headerWritten_ = false;
+    bool rangeSet_ = false;
+    uint64_t base_ = 0;
+    uint64_t written_ = 0;
     unsigned reported_ = 0;
+    bool damaged_ = false;
+    std::string damageText_;
+    bool pendingDamage_ = false;
+    const char* pendingWhat_ = "";
+    uint64_t pendingAt_ = 0;
     std::vector<uint8_t> pcm_;
 };
 
-void RemoveQuietly(const std::string& path)
+// The header written before the decode states STREAMINFO's total; the file
+// holds what was decoded. Both size fields are made to say so.
+bool PatchSizes(std::FILE* out, uint64_t dataBytes)
 {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
+    uint8_t field[4];
+    PutLe32(field, static_cast<uint32_t>(dataBytes + 36));
+    if (std::fseek(out, 4, SEEK_SET) != 0 || std::fwrite(field, 1, 4, out) != 4) return false;
+    PutLe32(field, static_cast<uint32_t>(dataBytes));
+    return std::fseek(out, 40, SEEK_SET) == 0 && std::fwrite(field, 1, 4, out) == 4;
 }
 
 }  // namespace
 
-OpResult DecodeFlacToWav(CQuillon3Doc& doc, const std::string& flacPath, const std::string& tmpPath)
+OpResult DecodeFlacToWav(CQuillon3Doc& doc, const std::string& flacPath, const std::string& tmpPath,
+                         const FlacDecodeOptions& options)
 {
+    auto fail = [&](FailKind kind, const std::string& text, bool shown) {
+        if (!shown) doc.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, kind == FailKind::BadInput ? MbIcon::Warning : MbIcon::Error);
+        RemoveScratchFile(tmpPath);
+        return OpResult::Fail(kind, text);
+    };
+    // Opened without waiting, so that a FIFO put in the file's place after
+    // it was checked cannot block us, then checked once more.
+    const int in = ::open(flacPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) return fail(FailKind::BadInput, flacPath + ": " + std::strerror(errno), false);
+    struct stat st {};
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return fail(FailKind::BadInput, "\"" + flacPath + "\" is not a regular file.", false);
+    }
+    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
+
     std::FILE* out = std::fopen(tmpPath.c_str(), "wb");
     if (!out) {
-        std::string text = tmpPath + ": " + std::strerror(errno);
-        doc.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, MbIcon::Error);
-        return OpResult::Fail(FailKind::Environment, text);
+        const std::string text = tmpPath + ": " + std::strerror(errno);
+        ::close(in);
+        return fail(FailKind::Environment, text, false);
     }
     std::vector<char> outBuffer(1 << 20);
     std::setvbuf(out, outBuffer.data(), _IOFBF, outBuffer.size());
@@ -173,17 +382,16 @@ OpResult DecodeFlacToWav(CQuillon3Doc& doc, const std::string& flacPath, const s
     CProgressScope scope(doc);
     CProgressWnd* progress = scope.get();
 
-    CFlacToWav decoder(doc, out, progress);
+    CFlacToWav decoder(doc, in, out, progress, options);
     decoder.set_md5_checking(true);
     decoder.set_metadata_respond(FLAC__METADATA_TYPE_VORBIS_COMMENT);
-    const FLAC__StreamDecoderInitStatus init = decoder.init(flacPath);
+    const FLAC__StreamDecoderInitStatus init = decoder.init();
     if (init != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
         char text[200];
         std::snprintf(text, sizeof text, "ERROR: initializing decoder: %s\n", FLAC__StreamDecoderInitStatusString[init]);
-        doc.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, MbIcon::Warning);
         std::fclose(out);
-        RemoveQuietly(tmpPath);
-        return OpResult::Fail(FailKind::BadInput, text);
+        ::close(in);
+        return fail(FailKind::BadInput, text, false);
     }
 
     if (progress) {
@@ -191,28 +399,65 @@ OpResult DecodeFlacToWav(CQuillon3Doc& doc, const std::string& flacPath, const s
         progress->SetStageName(0, "Decode Flac File");
         progress->SetStage(0, -1);
     }
-    bool ok = decoder.process_until_end_of_stream();
+    // A file with no FLAC stream in it reads to its end without a failure:
+    // CheckStream finds no STREAMINFO then.
+    decoder.process_until_end_of_metadata();
+    bool ok = !decoder.failed && decoder.CheckStream();
+    ok = ok && decoder.process_until_end_of_stream();
     const FLAC__StreamDecoderState state = decoder.get_state();
-    ok = ok && !decoder.failed && state != FLAC__STREAM_DECODER_ABORTED &&
-         state != FLAC__STREAM_DECODER_MEMORY_ALLOCATION_ERROR && state != FLAC__STREAM_DECODER_SEEK_ERROR;
+    ok = ok && !decoder.failed && state == FLAC__STREAM_DECODER_END_OF_STREAM;
     const bool md5Ok = decoder.finish();
-    const bool closeOk = std::fclose(out) == 0;
-    if (ok && !closeOk) {
-        doc.Ui().MessageBox("ERROR: write error\n", kAppCaption, MbButtons::Ok, MbIcon::Warning);
-        RemoveQuietly(tmpPath);
-        return OpResult::Fail(FailKind::Environment, "ERROR: write error\n");
-    }
+    ::close(in);
+
     if (!ok) {
-        RemoveQuietly(tmpPath);
-        if (decoder.failed) return OpResult::Fail(decoder.failKind, decoder.failText);
-        std::string text = std::string("ERROR: decoding failed: ") + FLAC__StreamDecoderStateString[state] + "\n";
-        doc.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, MbIcon::Warning);
-        return OpResult::Fail(FailKind::BadInput, text);
+        std::fclose(out);
+        if (decoder.failed) {
+            RemoveScratchFile(tmpPath);
+            OpResult r = OpResult::Fail(decoder.failKind, decoder.failText);
+            r.damaged = decoder.damagedRefusal;
+            return r;
+        }
+        return fail(FailKind::BadInput, std::string("ERROR: decoding failed: ") + FLAC__StreamDecoderStateString[state] + "\n",
+                    false);
     }
-    if (!md5Ok) {
-        doc.Ui().MessageBox("The decoded audio does not match the MD5 signature stored in the FLAC file.",
-                            kAppCaption, MbButtons::Ok, MbIcon::Warning);
+    if (!decoder.HeaderWritten()) {
+        std::fclose(out);
+        return fail(FailKind::BadInput, "The FLAC file holds no audio.", false);
     }
+
+    const uint64_t stated = decoder.StatedSamples();
+    const uint64_t decoded = decoder.DecodedSamples();
+    if (stated != 0 && decoded < stated)
+        decoder.NoteDamage("The FLAC file is cut short: its audio ends at " +
+                           FormatSampleTime(decoded, decoder.SampleRate()) + ", but its header states " +
+                           FormatSampleTime(stated, decoder.SampleRate()) + ".");
+    if (!md5Ok)
+        decoder.NoteDamage("The FLAC file is damaged: the decoded audio does not match the MD5 signature stored in it.");
+    if (decoder.Damaged()) {
+        if (!options.acceptDamaged) {
+            std::fclose(out);
+            OpResult r = fail(FailKind::BadInput, decoder.DamageText(), false);
+            r.damaged = true;
+            return r;
+        }
+        if (!md5Ok)
+            doc.Ui().MessageBox("The decoded audio does not match the MD5 signature stored in the FLAC file.",
+                                kAppCaption, MbButtons::Ok, MbIcon::Warning);
+    }
+
+    if (stated != 0 && decoded > stated) {
+        // The header undercounts (a writer that never went back to fix it):
+        // the audio is all there and all of it is kept.
+        const unsigned rate = decoder.SampleRate();
+        doc.Ui().MessageBox("The FLAC file holds more audio than its header states (" + FormatSampleTime(decoded, rate) +
+                                " instead of " + FormatSampleTime(stated, rate) + "); all of it is kept.",
+                            kAppCaption, MbButtons::Ok, MbIcon::Information);
+    }
+    const uint64_t dataBytes = decoded * decoder.Bits() / 8 * decoder.Channels();
+    bool written = std::fflush(out) == 0;
+    if (written && decoded != stated) written = PatchSizes(out, dataBytes);
+    const bool closed = std::fclose(out) == 0;
+    if (!written || !closed) return fail(FailKind::Environment, kMsgWriteError, false);
     return OpResult::Success();
 }
 

@@ -2,15 +2,20 @@
 
 #include "document/CApeDecoder.h"
 #include "document/CFlacImport.h"
+#include "document/CProgressScope.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
+#include "document/ScratchFiles.h"
 #include "document/WavHeader.h"
 #include "settings/SettingsStore.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <system_error>
@@ -52,10 +57,14 @@ std::string UnusedName(const std::string& path)
     return path + "-" + std::to_string(::getpid());
 }
 
-static int64_t StatvfsFreeSpace(const std::string& folder)
+static int64_t StatvfsFreeSpace(const std::string& folder, std::error_code& error)
 {
     struct statvfs st {};
-    if (::statvfs(folder.c_str(), &st) != 0) return -1;
+    if (::statvfs(folder.c_str(), &st) != 0) {
+        error.assign(errno, std::generic_category());
+        return -1;
+    }
+    error.clear();
     return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
 
@@ -69,13 +78,11 @@ OpResult CImporter::Refuse(FailKind kind, const std::string& text)
     return OpResult::Fail(kind, text);
 }
 
-std::string CImporter::WorkingFilePath(const std::string& sourcePath, int tempMode, const std::string& tempPath)
+std::string CImporter::ScratchFolder(const std::string& path, int tempMode, const std::string& tempPath)
 {
-    const fs::path src(sourcePath);
-    const std::string name = ReplaceTail(src.filename().string(), 4, "~.wav");
     fs::path folder;
     if (tempMode == settings::kTempModeSameFolder) {
-        folder = src.parent_path();
+        folder = fs::path(path).parent_path();
     } else if (tempMode == settings::kTempModeUser && !tempPath.empty()) {
         folder = fs::path(tempPath);
     } else {
@@ -83,7 +90,44 @@ std::string CImporter::WorkingFilePath(const std::string& sourcePath, int tempMo
         folder = fs::temp_directory_path(ec);
         if (ec) folder = "/tmp";
     }
-    return (folder / name).string();
+    return folder.string();
+}
+
+std::string CImporter::WorkingFilePath(const std::string& sourcePath, int tempMode, const std::string& tempPath)
+{
+    const std::string name = ReplaceTail(fs::path(sourcePath).filename().string(), 4, "~.wav");
+    return (fs::path(ScratchFolder(sourcePath, tempMode, tempPath)) / name).string();
+}
+
+OpResult CImporter::CheckSpace(const std::string& folder, int64_t bytes)
+{
+    const std::string where = folder.empty() ? std::string(".") : folder;
+    std::error_code error;
+    const int64_t freeBytes = freeSpace_ ? freeSpace_(where, error) : std::numeric_limits<int64_t>::max();
+    // A folder that is missing or cannot be asked is not a full disk: the
+    // user is told what is really wrong.
+    if (error) return Refuse(FailKind::Environment, where + ": " + error.message());
+    // No 4 GiB cap on the free space: the decoded source and the working
+    // copy together may need more than that.
+    const int64_t usable = std::max<int64_t>(freeBytes - kDiskReserve, 0);
+    if (usable < bytes) return Refuse(FailKind::Environment, "Insufficient space on Drive " + where);
+    return OpResult::Success();
+}
+
+// The decoded copy of a FLAC, APE or mono input: named after the input with
+// ".tmp" for its extension, made in the working file's folder (the input's
+// own folder may be read-only media).
+OpResult CImporter::MakeDecodedSource(size_t extensionLength)
+{
+    const int tempMode = doc_.Settings().Get(settings::TempMode);
+    const std::string tempPath = doc_.Settings().Get(settings::TempPath);
+    const fs::path folder = ScratchFolder(doc_.userPath, tempMode, tempPath);
+    const std::string name = ReplaceTail(fs::path(doc_.userPath).filename().string(), extensionLength, ".tmp");
+    const std::string tmp = FreeScratchName((folder / name).string());
+    std::string error;
+    if (!CreateScratchFile(tmp, error)) return Refuse(FailKind::Environment, error);
+    doc_.sourcePath = tmp;
+    return OpResult::Success();
 }
 
 OpResult CImporter::Import(const std::string& path)
@@ -91,10 +135,17 @@ OpResult CImporter::Import(const std::string& path)
     doc_.originalPath.clear();
     doc_.userPath = path;
     {
+        // Checked before anything opens it: opening a FIFO waits for a
+        // writer, and a device such as /dev/zero never ends.
         std::error_code ec;
         const auto st = fs::status(path, ec);
-        if (ec || !fs::exists(st)) return Refuse(FailKind::BadInput, "The file \"" + path + "\" cannot be found.");
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return Refuse(FailKind::BadInput, path + ": " + ec.message());
+        if (!fs::exists(st)) return Refuse(FailKind::BadInput, "The file \"" + path + "\" cannot be found.");
         if (fs::is_directory(st)) return Refuse(FailKind::BadInput, "\"" + path + "\" is a folder, not an audio file.");
+        if (!fs::is_regular_file(st))
+            return Refuse(FailKind::BadInput,
+                          "\"" + path + "\" is not a regular file (a FIFO, a device or a socket), not an audio file.");
     }
 
     const bool isWav = PathTail(path, 4) == ".wav";
@@ -108,16 +159,7 @@ OpResult CImporter::Import(const std::string& path)
         if (isApe) {
             if (OpResult r = ImportApe(path); !r.Ok()) return r;
         } else if (isFlac) {
-            const std::string tmp = UnusedName(ReplaceTail(path, 5, ".tmp"));
-            doc_.sourcePath = tmp;
-            if (OpResult r = DecodeFlacToWav(doc_, path, tmp); !r.Ok()) {
-                doc_.sourcePath.clear();
-                return r;
-            }
-            doc_.sourceKind = kSourceFlac;
-            doc_.originalPath = path;
-            if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Read))
-                return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+            if (OpResult r = ImportFlac(path); !r.Ok()) return r;
         } else {
             doc_.sourcePath = path;
             if (!doc_.sourceFile.Open(path, CWaveFile::Mode::Read)) {
@@ -132,6 +174,27 @@ OpResult CImporter::Import(const std::string& path)
     return CreateWorkingFile();
 }
 
+OpResult CImporter::ImportFlac(const std::string& path)
+{
+    if (OpResult r = MakeDecodedSource(5); !r.Ok()) return r;
+    const std::string tmp = doc_.sourcePath;
+    const std::string folder = fs::path(tmp).parent_path().string();
+    FlacDecodeOptions options;
+    options.acceptDamaged = acceptDamaged_;
+    options.beforeDecode = [this, &folder](int64_t wavBytes, int) {
+        // The decoded copy and the working copy made from it.
+        return wavBytes > 0 ? CheckSpace(folder, 2 * wavBytes) : OpResult::Success();
+    };
+    if (OpResult r = DecodeFlacToWav(doc_, path, tmp, options); !r.Ok()) {
+        doc_.sourcePath.clear();
+        return r;
+    }
+    doc_.sourceKind = kSourceFlac;
+    doc_.originalPath = path;
+    if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Read)) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+    return OpResult::Success();
+}
+
 OpResult CImporter::ImportMono()
 {
     const std::string& path = doc_.userPath;
@@ -139,6 +202,9 @@ OpResult CImporter::ImportMono()
     MonoLayout mono;
     if (!ReadMonoHeader(doc_.monoFile, mono)) {
         doc_.monoFile.Close();
+        // A mono recording cut short is refused for that, not sent on to
+        // the stereo checks that would call it the wrong format.
+        if (mono.truncated) return Refuse(FailKind::BadInput, TruncationText(mono.dataSize, mono.fileLength - mono.dataStart));
         return OpResult::Success();
     }
     if (mono.repairedZeroSize) doc_.Ui().MessageBox(kMsgRepair, kAppCaption, MbButtons::Ok, MbIcon::Information);
@@ -149,9 +215,11 @@ OpResult CImporter::ImportMono()
     doc_.NotifyReset();
     doc_.originalPath = path;
     doc_.monoDataStart = mono.dataStart;
-    const std::string tmp = UnusedName(ReplaceTail(path, 4, ".tmp"));
-    doc_.sourcePath = tmp;
+    if (OpResult r = MakeDecodedSource(4); !r.Ok()) return r;
+    const std::string tmp = doc_.sourcePath;
     if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Create)) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+    // Pre-sized, not written: the load pass widens the audio into it.
+    pendingSourceBytes_ = stereoBytes + 44;
     uint8_t header[44];
     MakeWavHeader(header, mono.sampleRate, 16, 2, static_cast<uint32_t>(stereoBytes));
     bool ok = doc_.sourceFile.SetLength(stereoBytes + 44) && doc_.sourceFile.SeekRaw(0) == 0 &&
@@ -177,7 +245,8 @@ OpResult CImporter::ImportApe(const std::string& path)
     if (!decoder) {
         char text[96];
         std::snprintf(text, sizeof text, "Error opening APE file. (error code %d)\r\n\r\n", errorCode);
-        return Refuse(FailKind::BadInput, text);
+        // The code alone tells the user nothing: the decoder's own words follow.
+        return Refuse(FailKind::BadInput, text + CApeDecoder::ErrorMessage(errorCode));
     }
     const int rate = decoder->SampleRate();
     const int bits = decoder->BitsPerSample();
@@ -185,11 +254,14 @@ OpResult CImporter::ImportApe(const std::string& path)
     if (decoder->Channels() != 2 || !rateOk || (bits != 16 && bits != 24)) return Refuse(FailKind::BadInput, kMsgBadFormat);
     const int64_t dataBytes = decoder->WavDataBytes();
     if (dataBytes + 44 > (bits == 24 ? kMaxBytes24 : kMaxBytes16)) return Refuse(FailKind::BadInput, kMsgTooLong);
+    if (decoder->TotalBlocks() < kBlockBytes / 4) return Refuse(FailKind::BadInput, kMsgTooShort);
 
     doc_.sourceKind = kSourceApe;
     doc_.originalPath = path;
-    const std::string tmp = UnusedName(ReplaceTail(path, 4, ".tmp"));
-    doc_.sourcePath = tmp;
+    if (OpResult r = MakeDecodedSource(4); !r.Ok()) return r;
+    const std::string tmp = doc_.sourcePath;
+    // The decoded copy and the working copy made from it.
+    if (OpResult r = CheckSpace(fs::path(tmp).parent_path().string(), 2 * (dataBytes + 44)); !r.Ok()) return r;
     if (!doc_.sourceFile.Open(tmp, CWaveFile::Mode::Create)) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
     uint8_t header[44];
     MakeWavHeader(header, rate, bits, 2, static_cast<uint32_t>(dataBytes));
@@ -203,7 +275,43 @@ OpResult CImporter::ImportApe(const std::string& path)
     doc_.inputTrackNumber = decoder->Tag("Track");
     doc_.sampleRate = rate;
     doc_.bitsPerSample = bits;
-    doc_.apeDecoder = std::move(decoder);
+    // The whole file is decoded now rather than by the load pass: damage
+    // anywhere in it is found before anything else is done, and reported
+    // as refused input with the decoder's words.
+    return DecodeApe(*decoder);
+}
+
+OpResult CImporter::DecodeApe(CApeDecoder& decoder)
+{
+    CProgressScope scope(doc_);
+    CProgressWnd* progress = scope.get();
+    const int64_t total = decoder.TotalBlocks();
+    if (progress) {
+        progress->SetCaption("Loading APE file...");
+        progress->SetStageName(0, "Decode APE File");
+        progress->SetStage(0, -1);
+        progress->SetRange(0, static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX)));
+    }
+    constexpr int64_t kChunkBlocks = 0x10000;
+    std::vector<uint8_t> buffer(static_cast<size_t>(kChunkBlocks * decoder.BlockAlign()));
+    if (!decoder.Seek(0)) return Refuse(FailKind::BadInput, decoder.LastError());
+    if (doc_.sourceFile.SeekRaw(44) != 44) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+    for (int64_t done = 0; done < total;) {
+        if (progress) {
+            progress->SetPos(static_cast<int32_t>(std::min<int64_t>(done, INT32_MAX)));
+            if (progress->Cancelled() &&
+                doc_.Ui().MessageBox("Really Cancel?", kAppCaption, MbButtons::YesNo, MbIcon::Question) == MbAnswer::Yes)
+                return OpResult::Fail(FailKind::Cancelled, "Really Cancel?");
+        }
+        const int64_t blocks = decoder.Decode(buffer.data(), std::min(kChunkBlocks, total - done));
+        if (blocks <= 0) {
+            const std::string text = decoder.LastError().empty() ? "The Monkey's Audio file is damaged." : decoder.LastError();
+            return Refuse(FailKind::BadInput, text);
+        }
+        if (!doc_.sourceFile.WriteRaw(buffer.data(), blocks * decoder.BlockAlign()))
+            return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
+        done += blocks;
+    }
     return OpResult::Success();
 }
 
@@ -218,12 +326,15 @@ OpResult CImporter::ReadHeader()
 
     const int64_t length = layout.fileLength;
     const int64_t limit = layout.bitsPerSample == 24 ? kMaxBytes24 : kMaxBytes16;
-    // The size limits come after the disk check in the order of events, but
-    // the layout fields below are 32-bit: a file past the limits must never
+    // The layout fields below are 32-bit: a file past the limits must never
     // reach them.
     if (length >= (int64_t{1} << 32) || length > limit) {
         tooLong_ = true;
     }
+    // The statistics, the scanner and the track finder all work in blocks
+    // of 1024 frames; less than one is no recording to restore.
+    if (!tooLong_ && layout.dataSize / (layout.bitsPerSample / 8 * 2) < kBlockBytes / 4)
+        return Refuse(FailKind::BadInput, kMsgTooShort);
     doc_.sampleRate = layout.sampleRate;
     doc_.bitsPerSample = layout.bitsPerSample;
     doc_.sourceFile.SetBitsPerSample(layout.bitsPerSample);
@@ -244,35 +355,28 @@ OpResult CImporter::CreateWorkingFile()
 {
     const int tempMode = doc_.Settings().Get(settings::TempMode);
     const std::string tempPath = doc_.Settings().Get(settings::TempPath);
-    doc_.workingPath = UnusedName(WorkingFilePath(doc_.sourcePath, tempMode, tempPath));
-    const std::string folder = fs::path(doc_.workingPath).parent_path().string();
-
-    int64_t freeBytes = freeSpace_ ? freeSpace_(folder.empty() ? "." : folder) : -1;
-    if (freeBytes > 0xFFFFFFFFLL) freeBytes = 0xFFFFFFFFLL;
-    int64_t usable = freeBytes - kDiskReserve;
-    if (usable < 0) usable = 0;
-    if (usable < sourceLength_) {
-        doc_.workingPath.clear();
-        return Refuse(FailKind::Environment, "Insufficient space on Drive " + (folder.empty() ? std::string(".") : folder));
-    }
-    if (tooLong_) {
-        doc_.workingPath.clear();
-        return Refuse(FailKind::BadInput, kMsgTooLong);
-    }
+    // A file past the size limits is refused for that whatever the disk
+    // holds: "Insufficient space" would send the user looking for space
+    // that could never help.
+    if (tooLong_) return Refuse(FailKind::BadInput, kMsgTooLong);
+    const std::string working = FreeScratchName(WorkingFilePath(doc_.sourcePath, tempMode, tempPath));
+    const std::string folder = fs::path(working).parent_path().string();
+    if (OpResult r = CheckSpace(folder, sourceLength_ + pendingSourceBytes_); !r.Ok()) return r;
     // The working copy must never be the user's file or the source itself.
-    if (doc_.workingPath == doc_.userPath || doc_.workingPath == doc_.sourcePath) {
-        doc_.workingPath.clear();
+    if (working == doc_.userPath || working == doc_.sourcePath)
         return Refuse(FailKind::Internal, "The working file would overwrite the input file.");
-    }
-    if (!doc_.workingFile.Open(doc_.workingPath, CWaveFile::Mode::Create)) {
-        std::string text = doc_.workingFile.LastError();
-        doc_.workingPath.clear();
-        return Refuse(FailKind::Environment, text);
-    }
+    std::string error;
+    if (!CreateScratchFile(working, error)) return Refuse(FailKind::Environment, error);
+    doc_.workingPath = working;
+    if (!doc_.workingFile.Open(doc_.workingPath, CWaveFile::Mode::Create))
+        return Refuse(FailKind::Environment, doc_.workingFile.LastError());
     doc_.workingFile.SetBitsPerSample(doc_.bitsPerSample);
 
-    const std::string sourceFolder = fs::path(doc_.userPath).parent_path().string();
-    doc_.Settings().Set(settings::PathName, sourceFolder);
+    // The next file dialog starts there, whatever the current folder is then.
+    std::error_code ec;
+    fs::path absolute = fs::absolute(fs::path(doc_.userPath), ec);
+    if (ec) absolute = fs::path(doc_.userPath);
+    doc_.Settings().Set(settings::PathName, absolute.lexically_normal().parent_path().string());
     SetUpDocument();
     return OpResult::Success();
 }

@@ -1,6 +1,7 @@
 #include "CQuillon3Doc.h"
 
 #include "document/CApeDecoder.h"
+#include "document/ScratchFiles.h"
 #include "settings/SettingsStore.h"
 
 #include <filesystem>
@@ -81,13 +82,6 @@ int32_t CQuillon3Doc::ClickCount() const
     return n < 0 ? 0 : n;
 }
 
-static void RemoveQuietly(const std::string& path)
-{
-    if (path.empty()) return;
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-}
-
 void CQuillon3Doc::DeleteTemporaryFiles()
 {
     const bool madeSource = sourceKind == kSourceApe || sourceKind == kSourceFlac || sourceKind == kSourceMono ||
@@ -98,9 +92,9 @@ void CQuillon3Doc::DeleteTemporaryFiles()
     if (workingFile.IsOpen()) workingFile.SetLength(0);
     workingFile.Close();
     // Never remove the user's own file, whatever went wrong before.
-    if (!workingPath.empty() && workingPath != userPath) RemoveQuietly(workingPath);
+    if (!workingPath.empty() && workingPath != userPath) RemoveScratchFile(workingPath);
     workingPath.clear();
-    if (madeSource && !sourcePath.empty() && sourcePath != userPath) RemoveQuietly(sourcePath);
+    if (madeSource && !sourcePath.empty() && sourcePath != userPath) RemoveScratchFile(sourcePath);
     sourcePath.clear();
 }
 

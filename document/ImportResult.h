@@ -20,6 +20,9 @@ enum class FailKind {
 struct OpResult {
     FailKind kind = FailKind::None;
     std::string message;  // the text the user was shown
+    // Refused for damage that a caller accepting damaged input would have
+    // let through (the batch tool then names its option for that).
+    bool damaged = false;
 
     bool Ok() const { return kind == FailKind::None; }
     static OpResult Success() { return {}; }

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace kelvane {
 
@@ -110,22 +112,71 @@ HeaderStatus ReadWavHeader(CWaveFile& file, WavLayout& layout)
     uint32_t size = 0;
     if (!WalkToChunk(file, layout.fileLength, "FMT ", pos, size)) return HeaderStatus::NotWave;
     if (size < 14) return HeaderStatus::FmtTooShort;
-    uint8_t fmt[16] = {};
+    // The plain fields, then (for WAVE_FORMAT_EXTENSIBLE) the valid bits,
+    // channel mask and the sub-format GUID.
+    uint8_t fmt[40] = {};
     file.SeekRaw(pos);
-    const int64_t want = size >= 16 ? 16 : 14;
+    const int64_t want = size >= 40 ? 40 : size >= 16 ? 16 : 14;
     if (file.ReadRaw(fmt, want) != want) return HeaderStatus::NotWave;
     layout.formatTag = ReadLe16(fmt);
     layout.channels = ReadLe16(fmt + 2);
     const uint32_t rate = ReadLe32(fmt + 4);
     const uint16_t blockAlign = ReadLe16(fmt + 12);
-    if (!AcceptedRate(rate)) return HeaderStatus::BadFormat;
-    if (blockAlign != 4 && blockAlign != 6) return HeaderStatus::BadFormat;
+    auto refuse = [&layout](std::string reason) {
+        layout.reason = std::move(reason);
+        return HeaderStatus::BadFormat;
+    };
+    char text[160];
+    if (!AcceptedRate(rate)) {
+        std::snprintf(text, sizeof text, "The sample rate is %u Hz.", rate);
+        return refuse(text);
+    }
     // The block alignment alone would let a three-channel 16-bit file pass as
-    // 24-bit stereo, or compressed data pass as PCM: both would be processed
-    // into noise. Only PCM (plain or extensible) with two channels is audio
-    // we can restore.
-    if (layout.formatTag != 1 && layout.formatTag != 0xFFFE) return HeaderStatus::BadFormat;
-    if (layout.channels != 2) return HeaderStatus::BadFormat;
+    // 24-bit stereo, or compressed or floating-point data pass as PCM: all
+    // would be processed into noise. Only PCM (plain or extensible) with two
+    // channels of 16 or 24 bits is audio we can restore.
+    int coding = layout.formatTag;
+    if (coding == 0xFFFE) {
+        // The extension must be there to say what the samples are.
+        if (want < 40 || ReadLe16(fmt + 16) < 22) return refuse("The extensible format header is incomplete.");
+        static const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                              0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        coding = std::memcmp(fmt + 26, kGuidTail, sizeof kGuidTail) == 0 ? ReadLe16(fmt + 24) : -1;
+    }
+    if (coding != 1) {
+        switch (coding) {
+        case 3: return refuse("The samples are floating-point numbers, not PCM integers.");
+        case 6: return refuse("The samples are A-law coded, not PCM.");
+        case 7: return refuse("The samples are mu-law coded, not PCM.");
+        case -1: return refuse("The extensible format names a sub-format that is not PCM.");
+        default:
+            std::snprintf(text, sizeof text, "The audio is coded (format %d), not PCM.", coding);
+            return refuse(text);
+        }
+    }
+    if (layout.channels != 2) {
+        std::snprintf(text, sizeof text, layout.channels == 1 ? "The file has %d channel." : "The file has %d channels.",
+                      layout.channels);
+        return refuse(text);
+    }
+    if (blockAlign != 4 && blockAlign != 6) {
+        if (want >= 16)
+            std::snprintf(text, sizeof text, "The samples have %u bits.", static_cast<unsigned>(ReadLe16(fmt + 14)));
+        else
+            std::snprintf(text, sizeof text, "The block alignment is %u bytes.", static_cast<unsigned>(blockAlign));
+        return refuse(text);
+    }
+    if (want >= 16) {
+        // A header whose sample size and alignment disagree cannot be
+        // trusted to describe the bytes that follow.
+        const uint16_t bits = ReadLe16(fmt + 14);
+        const uint16_t validBits = want >= 40 && layout.formatTag == 0xFFFE ? ReadLe16(fmt + 18) : bits;
+        if (bits != 4 * blockAlign || validBits > bits) {
+            std::snprintf(text, sizeof text, "The header gives %u bits per sample but a block alignment of %u bytes.",
+                          static_cast<unsigned>(bits), static_cast<unsigned>(blockAlign));
+            return refuse(text);
+        }
+    }
     layout.sampleRate = static_cast<int>(rate);
     layout.bitsPerSample = 4 * blockAlign;
 
@@ -168,31 +219,38 @@ bool ReadMonoHeader(CWaveFile& file, MonoLayout& layout)
         layout.dataSize = length - pos;
     }
     // A mono file whose data runs past its end is not one we can widen
-    // faithfully; the normal import then refuses it with its own message.
-    if (pos + layout.dataSize > length) return false;
+    // faithfully; it is refused for being cut short.
+    if (pos + layout.dataSize > length) {
+        layout.truncated = true;
+        layout.fileLength = length;
+        return false;
+    }
     layout.dataSize &= ~int64_t{1};
     return true;
 }
 
+std::string TruncationText(int64_t declaredBytes, int64_t availableBytes)
+{
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "The file is truncated: its \"data\" chunk declares %lld bytes but only %lld follow.",
+                  static_cast<long long>(declaredBytes), static_cast<long long>(availableBytes));
+    return buf;
+}
+
 std::string HeaderStatusText(HeaderStatus status, const WavLayout& layout)
 {
-    char buf[256];
+    std::string reason;
     switch (status) {
     case HeaderStatus::Ok: return {};
-    case HeaderStatus::BadFormat: return kMsgBadFormat;
+    case HeaderStatus::DataTruncated: return TruncationText(layout.dataSize, layout.fileLength - layout.dataStart);
+    case HeaderStatus::BadFormat: reason = layout.reason; break;
     case HeaderStatus::NotWave:
-        return "The file is not a readable WAV file: its RIFF/WAVE header, \"fmt \" chunk or \"data\" chunk is missing "
-               "or damaged.";
-    case HeaderStatus::FmtTooShort:
-        return "The file's \"fmt \" chunk is too short to describe its audio.";
-    case HeaderStatus::DataTruncated:
-        std::snprintf(buf, sizeof buf,
-                      "The file is truncated: its \"data\" chunk declares %lld bytes but only %lld follow.",
-                      static_cast<long long>(layout.dataSize),
-                      static_cast<long long>(layout.fileLength - layout.dataStart));
-        return buf;
+        reason = "The file is not a readable WAV file: its RIFF/WAVE header, \"fmt \" chunk or \"data\" chunk is "
+                 "missing or damaged.";
+        break;
+    case HeaderStatus::FmtTooShort: reason = "The file's \"fmt \" chunk is too short to describe its audio."; break;
     }
-    return {};
+    return reason.empty() ? std::string(kMsgBadFormat) : std::string(kMsgBadFormat) + "\n" + reason;
 }
 
 }  // namespace kelvane

@@ -22,6 +22,9 @@ struct WavLayout {
     int64_t dataSize = 0;    // bytes of audio (after the size-0 repair)
     int64_t fileLength = 0;
     bool repairedZeroSize = false;
+    // For BadFormat: what exactly is outside the accepted set, when that is
+    // known (shown on a line of its own after the format message).
+    std::string reason;
 };
 
 enum class HeaderStatus {
@@ -32,8 +35,13 @@ enum class HeaderStatus {
     DataTruncated,  // the data chunk claims more bytes than the file holds
 };
 
-// The user text for a refused header.
+// The user text for a refused header: the format message, with the more
+// specific reason on a line of its own after it. A data chunk cut short is
+// not a format problem and gets its own text.
 std::string HeaderStatusText(HeaderStatus status, const WavLayout& layout);
+
+// The text for a data chunk that declares more bytes than the file holds.
+std::string TruncationText(int64_t declaredBytes, int64_t availableBytes);
 
 // Walks chunks from `pos` (just after a chunk header whose size is `size`, or
 // just after "WAVE" with size 0) to the chunk `id`. On success pos is the
@@ -49,10 +57,16 @@ struct MonoLayout {
     int64_t dataStart = 0;
     int64_t dataSize = 0;  // whole 16-bit samples only
     bool repairedZeroSize = false;
+    // Set (with a false return) when the file is such a mono WAV but its
+    // data chunk claims more than the file holds: dataSize is then the
+    // declared size, and the file must be refused for that, not for its format.
+    bool truncated = false;
+    int64_t fileLength = 0;
 };
 
 // The strict test for a 16-bit mono WAV at 44.1 or 48 kHz, whose fmt chunk
-// must follow "WAVE" directly. False for anything else (including stereo).
+// must follow "WAVE" directly. False for anything else (including stereo,
+// and a truncated mono file, see MonoLayout::truncated).
 bool ReadMonoHeader(CWaveFile& file, MonoLayout& layout);
 
 // Case-insensitive comparison of a chunk identifier with an upper-case one.

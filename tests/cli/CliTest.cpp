@@ -463,7 +463,7 @@ TEST_F(CliRun, RefusedInput_ExitTwoExactMessageNothingLeft)
     cases.push_back({"folder.wav", "kelvane: \"" + input_.file("folder.wav").string() + "\" is a folder, not an audio file.\n"});
 
     ASSERT_TRUE(test::WriteFileBytes(input_.file("empty.wav"), {}));
-    cases.push_back({"empty.wav", "kelvane: The file is not a readable WAV file"});
+    cases.push_back({"empty.wav", badFormat + "The file is not a readable WAV file"});
 
     test::WavOptions cut;
     cut.truncateAt = 44 + 4000;
