@@ -9,6 +9,7 @@
 #include "document/CQuillon3Doc.h"
 #include "document/CImporter.h"
 #include "document/DocumentOpen.h"
+#include "document/ScratchFiles.h"
 #include "document/StatusTexts.h"
 #include "output/CTrackExporter.h"
 #include "output/EncoderLevels.h"
@@ -95,6 +96,8 @@ const char* kUsage =
     "Global options:\n"
     "  --no-settings   use the default settings and touch no settings store\n"
     "  --quiet         no progress display\n"
+    "  --accept-damaged\n"
+    "                  import a damaged FLAC file anyway (its bad frames as the decoder gives them)\n"
     "  --help          show this text\n"
     "  --version       show the version\n"
     "\n"
@@ -141,6 +144,7 @@ struct Args {
     std::optional<std::string> encoderCommand, encoderExt;
     bool overwrite = false;
     bool close = false;
+    bool acceptDamaged = false;
 };
 
 // "1,3-5": track numbers and ranges of them, each from 1 up.
@@ -228,6 +232,8 @@ std::optional<int> Parse(int argc, char** argv, Args& args)
             args.noSettings = true;
         } else if (a == "--quiet") {
             args.quiet = true;
+        } else if (a == "--accept-damaged") {
+            args.acceptDamaged = true;
         } else if (a == "--json") {
             args.json = true;
         } else if (a == "--events-json") {
@@ -391,9 +397,43 @@ std::unique_ptr<CTerminalInteraction> MakeInteraction(const Args& args)
     return std::make_unique<CTerminalInteraction>(std::move(o));
 }
 
+// Scratch files that runs which have ended left behind (killed, crashed, a
+// power cut) in the folders this run uses: removed before they fill the disk.
+void ReclaimScratchFiles(CQuillon3Doc& doc, const Args& args)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> folders{fs::path(args.file).parent_path().string(),
+                                     CImporter::ScratchFolder(args.file, doc.Settings().Get(settings::TempMode),
+                                                              doc.Settings().Get(settings::TempPath))};
+    if (args.outDir) folders.push_back(*args.outDir);
+    for (std::string& f : folders)
+        if (f.empty()) f = ".";
+    std::vector<std::string> done;
+    for (const std::string& folder : folders) {
+        std::error_code ec;
+        const bool seen = std::any_of(done.begin(), done.end(),
+                                      [&](const std::string& d) { return fs::equivalent(d, folder, ec); });
+        if (seen || !fs::is_directory(folder, ec)) continue;
+        done.push_back(folder);
+        for (const std::string& path : ReclaimDeadScratchFiles(folder))
+            std::cerr << "kelvane-cli: removed " << path << ", a scratch file left by a run that has ended\n";
+    }
+}
+
+// Imports the input as the command line asks.
+OpResult OpenInput(CQuillon3Doc& doc, const Args& args)
+{
+    ReclaimScratchFiles(doc, args);
+    CImporter importer(doc);
+    importer.SetAcceptDamaged(args.acceptDamaged);
+    OpResult r = OpenRecording(doc, args.file, &importer);
+    if (r.damaged) std::cerr << "kelvane-cli: --accept-damaged imports it anyway, with its bad frames as decoded\n";
+    return r;
+}
+
 int RunInfo(CQuillon3Doc& doc, const Args& args)
 {
-    const OpResult r = OpenRecording(doc, args.file);
+    const OpResult r = OpenInput(doc, args);
     if (!r.Ok()) return ExitFor(r);
     if (args.json) {
         WriteInfoJson(std::cout, doc);
@@ -701,7 +741,7 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     if (args.fadeLinear) doc.Settings().Set(settings::FadeLinear, *args.fadeLinear);
 
     const auto started = std::chrono::steady_clock::now();
-    const OpResult r = OpenRecording(doc, args.file);
+    const OpResult r = OpenInput(doc, args);
     if (!r.Ok()) return ExitFor(r);
     const double duration = DurationSeconds(doc);
 
