@@ -96,6 +96,8 @@ void CQuillon3Doc::DeleteTemporaryFiles()
     workingPath.clear();
     if (madeSource && !sourcePath.empty() && sourcePath != userPath) RemoveScratchFile(sourcePath);
     sourcePath.clear();
+    // A working copy handed over as a saved file no longer needs its lock file.
+    ReleaseGoneScratchFiles();
 }
 
 void CQuillon3Doc::DeleteContents()

@@ -171,6 +171,22 @@ public:
         return false;
     }
 
+    // Takes out the guards whose files are gone from their names.
+    std::vector<Guard> TakeGone()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Guard> gone;
+        for (auto it = guards_.begin(); it != guards_.end();) {
+            if (IsFile(it->path, it->id)) {
+                ++it;
+            } else {
+                gone.push_back(std::move(*it));
+                it = guards_.erase(it);
+            }
+        }
+        return gone;
+    }
+
     bool Has(const std::string& path)
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -410,6 +426,14 @@ void ReleaseScratchFile(const std::string& path)
     if (!Guards().Take(path, g)) return;
     UnlinkLock(g.lockPath, g.lockFd);
     ::close(g.lockFd);
+}
+
+void ReleaseGoneScratchFiles()
+{
+    for (Guard& g : Guards().TakeGone()) {
+        UnlinkLock(g.lockPath, g.lockFd);
+        ::close(g.lockFd);
+    }
 }
 
 bool IsOwnScratchFile(const std::string& path) { return Guards().Has(path); }

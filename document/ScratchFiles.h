@@ -40,6 +40,10 @@ void RemoveScratchFile(const std::string& path);
 // only its lock file is removed.
 void ReleaseScratchFile(const std::string& path);
 
+// Drops the marks of this process's scratch files that are no longer there
+// under their names (renamed into place as a saved file, or deleted).
+void ReleaseGoneScratchFiles();
+
 // True while `path` is marked as this process's scratch file.
 bool IsOwnScratchFile(const std::string& path);
 
