@@ -39,8 +39,8 @@ struct ExportOptions {
     // %L, %G and %N.
     std::string encoderPath;
     std::string parameters;
-
     int externalIndex = -1;     // the chosen line of the encoder list, -1 none
+
     // The stored choices: "File Type", "External Encoder", "Flac Level",
     // "Ogg Quality", "Ape Level", "Normalise", "Scale", "NormGain", "Fade Linear",
     // "External Index", "Encoder" and "Parameters".

@@ -137,6 +137,8 @@ bool HasDiskSpace(uint64_t freeBytes, uint64_t bytesNeeded)
     return usable >= kSpaceReserve && usable - kSpaceReserve >= bytesNeeded;
 }
 
+bool RenumberSingleByDefault(const CQuillon3Doc& doc) { return std::atoi(doc.inputTrackNumber.c_str()) < 1; }
+
 std::vector<int32_t> ExportNumbers(const CQuillon3Doc& doc, const SaveRequest& request)
 {
     const int32_t count = doc.TrackCount();
@@ -152,8 +154,6 @@ std::vector<int32_t> ExportNumbers(const CQuillon3Doc& doc, const SaveRequest& r
 
 SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
 {
-bool RenumberSingleByDefault(const CQuillon3Doc& doc) { return std::atoi(doc.inputTrackNumber.c_str()) < 1; }
-
     SaveOutcome outcome;
     const int32_t count = doc.TrackCount();
     if (count == 0) {

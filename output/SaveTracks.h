@@ -85,17 +85,17 @@ struct SaveOutcome {
 // is set, when it gets the start value (at least 1).
 std::vector<int32_t> ExportNumbers(const CQuillon3Doc& doc, const SaveRequest& request);
 
+// How "Re-number track" starts for a single track: checked when the input
+// gives the track no number of its own (below 1), so that it is numbered
+// from the start value rather than saved without a number.
+bool RenumberSingleByDefault(const CQuillon3Doc& doc);
+
 // True when freeBytes less 10,000,000 covers bytesNeeded. Free space of
 // 4 GiB or more counts as 4 GiB less one byte, so a single output can never
 // need more than a 32-bit size field allows.
 bool HasDiskSpace(uint64_t freeBytes, uint64_t bytesNeeded);
 
 // Runs the export as described above. Every question and refusal goes
-// How "Re-number track" starts for a single track: checked when the input
-// gives the track no number of its own (below 1), so that it is numbered
-// from the start value rather than saved without a number.
-bool RenumberSingleByDefault(const CQuillon3Doc& doc);
-
 // through doc.Ui(). Marks the document as not modified only when every
 // chosen track was written.
 //

@@ -61,13 +61,13 @@ TEST(SaveTracksExport, NumbersFollowTheSelectionAndTheSingleTrackKeepsItsOwn)
     SaveRequest single = Request(*one, {});
     single.startNumber = 4;
     EXPECT_EQ(ExportNumbers(*one->doc, single), (std::vector<int32_t>{0}));
-    one->doc->inputTrackNumber = "7";
     // Without a number from the input, "Re-number track" starts checked.
     EXPECT_TRUE(RenumberSingleByDefault(*one->doc));
     one->doc->inputTrackNumber = "0";
     EXPECT_TRUE(RenumberSingleByDefault(*one->doc));
-    EXPECT_EQ(ExportNumbers(*one->doc, single), (std::vector<int32_t>{7}));
+    one->doc->inputTrackNumber = "7";
     EXPECT_FALSE(RenumberSingleByDefault(*one->doc));
+    EXPECT_EQ(ExportNumbers(*one->doc, single), (std::vector<int32_t>{7}));
     single.renumberSingle = true;
     EXPECT_EQ(ExportNumbers(*one->doc, single), (std::vector<int32_t>{4}));
 }
