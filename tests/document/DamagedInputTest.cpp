@@ -176,12 +176,12 @@ TEST_F(DamageFixture, DamagedFlacIsRefusedWithTheFirstBadFrameUnlessAccepted)
 
 // --- files that are not files -----------------------------------------------
 
-TEST_F(DamageFixture, FifoAndDeviceInputsAreRefusedWithoutOpeningThem)
+TEST_F(DamageFixture, FifoInputsAreRefusedWithoutOpeningThem)
 {
     const std::vector<fs::path> fifos{dir.file("pipe.wav"), dir.file("pipe.flac"), dir.file("pipe.ape")};
     for (const fs::path& f : fifos) ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0) << std::strerror(errno);
-    const fs::path zero = dir.file("zero.flac");
-    fs::create_symlink("/dev/zero", zero);
+    // (A device behind an audio name, such as /dev/zero, is tried through the
+    // batch tool, whose run can be ended if it never stops reading.)
 
     // An import that opens a FIFO waits for a writer forever; this one
     // turns up after a while so that a fault fails the test, not hangs it.
@@ -202,11 +202,7 @@ TEST_F(DamageFixture, FifoAndDeviceInputsAreRefusedWithoutOpeningThem)
     }
     done = true;
     watchdog.join();
-    // /dev/zero behind a FLAC name would keep libFLAC searching forever.
-    const Opened z = Open(zero);
-    EXPECT_EQ(z.result.kind, FailKind::BadInput);
-    EXPECT_NE(z.result.message.find("is not a regular file"), std::string::npos) << z.result.message;
-    EXPECT_EQ(Leftovers(dir.path(), {fifos[0], fifos[1], fifos[2], zero}).size(), 0u);
+    EXPECT_TRUE(Leftovers(dir.path(), fifos).empty());
 }
 
 TEST_F(DamageFixture, CancelIsHeardWhileLibflacSearchesJunk)

@@ -212,7 +212,10 @@ TEST_F(ImportCli, InterruptEndsTheSearchThroughAJunkFlac)
         SCOPED_TRACE(sig);
         const pid_t pid = Start({"--no-settings", "--quiet", "process", junk.string()});
         ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Interrupted once the decode has begun: its copy has been made.
+        for (int i = 0; i < 6000 && !fs::exists(tmp_.file("junk.tmp")); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(fs::exists(tmp_.file("junk.tmp")));
         kill(pid, sig);
         EXPECT_EQ(Wait(pid), 130) << test::ReadText(capture_.path() / "bg-stderr");
         EXPECT_TRUE(Tree(tmp_.path()).empty()) << Join(Tree(tmp_.path()));
