@@ -22,7 +22,9 @@ namespace kelvane {
 class CRealFft {
 public:
     static constexpr int kMinSize = 8;
-    static constexpr int kMaxSize = 65536;
+    // The sample-rate converter's long filter (65535 taps and more) is
+    // applied through transforms of 131072 points and up.
+    static constexpr int kMaxSize = 1 << 18;
 
     // True for a power of two in [kMinSize, kMaxSize].
     static bool IsValidSize(int n);
