@@ -32,4 +32,11 @@ std::string ScratchFile(const std::string& name);
 // Writes data to path (truncating).
 bool WriteFile(const std::string& path, const uint8_t* data, size_t size);
 
+// True when the file at path still holds exactly data.
+bool Unchanged(const std::string& path, const uint8_t* data, size_t size);
+
+// True when the scratch folder holds nothing but the targets' input files
+// ("input.*", "header.wav", "settings.ini"): no scratch file, no lock file.
+bool OnlyInputsLeft();
+
 }  // namespace kelvane::fuzz
