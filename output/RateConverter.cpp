@@ -1,0 +1,108 @@
+#include "output/RateConverter.h"
+
+#include "output/KaiserFir.h"
+
+namespace kelvane {
+
+namespace {
+
+// ceil(a * b / c) without overflow for the sizes a WAV file can have.
+int64_t ScaledUp(int64_t a, int64_t b, int64_t c)
+{
+    const __int128 p = static_cast<__int128>(a) * b;
+    return static_cast<int64_t>((p + c - 1) / c);
+}
+
+}  // namespace
+
+// The filters of one conversion, shared by its channels.
+struct RateConverter::Filters {
+    std::shared_ptr<const PolyphaseTable> shortTable;
+    std::shared_ptr<const PolyphaseTable> stepTable;  // zero stuffing or keeping every osf-th sample
+    std::shared_ptr<FftFilterKernel> longKernel;
+
+    explicit Filters(const ResamplePlan& plan)
+    {
+        const double beta = KaiserBeta(kResampleAttenuationDb);
+        const int64_t up = plan.up ? plan.lcm / plan.source : plan.lcm / plan.fs1;
+        const int64_t down = plan.up ? plan.lcm / plan.fs1 : plan.lcm / plan.target;
+        std::vector<double> h{1.0};
+        if (plan.shortTaps > 1)
+            h = KaiserLowpass(plan.shortTaps, plan.shortCutoff, static_cast<double>(plan.lcm), beta,
+                              static_cast<double>(up));
+        shortTable = std::make_shared<PolyphaseTable>(h, up, down);
+        stepTable = plan.up ? std::make_shared<PolyphaseTable>(std::vector<double>{1.0}, 1, plan.osf)
+                            : std::make_shared<PolyphaseTable>(std::vector<double>{1.0}, plan.osf, 1);
+        longKernel = std::make_shared<FftFilterKernel>(
+            KaiserLowpass(plan.longTaps, plan.longCutoff, static_cast<double>(plan.fs1), beta, plan.longGain),
+            plan.fftSize);
+    }
+};
+
+RateConverter::RateConverter(const ResamplePlan& plan, int channels, int64_t inputFrames)
+    : plan_(plan), channels_(channels),
+      outputFrames_(plan.equal ? inputFrames : ScaledUp(inputFrames, plan.target, plan.source)),
+      converted_(static_cast<size_t>(channels))
+{
+    if (plan_.equal) return;
+    filters_ = std::make_unique<Filters>(plan_);
+    const int64_t atFs1 = ScaledUp(inputFrames, plan_.fs1, plan_.source);
+    for (int c = 0; c < channels_; ++c) {
+        ResampleChain chain;
+        if (plan_.up) {
+            chain.Add(std::make_unique<PolyphaseStage>(filters_->shortTable), atFs1);
+            chain.Add(std::make_unique<FftFilterStage>(filters_->longKernel), atFs1);
+            if (plan_.osf > 1) chain.Add(std::make_unique<PolyphaseStage>(filters_->stepTable), outputFrames_);
+        } else {
+            if (plan_.osf > 1) chain.Add(std::make_unique<PolyphaseStage>(filters_->stepTable), atFs1);
+            chain.Add(std::make_unique<FftFilterStage>(filters_->longKernel), atFs1);
+            chain.Add(std::make_unique<PolyphaseStage>(filters_->shortTable), outputFrames_);
+        }
+        chains_.push_back(std::move(chain));
+    }
+}
+
+RateConverter::~RateConverter() = default;
+
+// All chains see the same lengths, so they deliver the same number of
+// samples each time.
+void RateConverter::Interleave(std::vector<double>& out)
+{
+    const size_t frames = converted_[0].size();
+    const auto channels = static_cast<size_t>(channels_);
+    const size_t start = out.size();
+    out.resize(start + frames * channels);
+    for (size_t c = 0; c < channels; ++c) {
+        const double* from = converted_[c].data();
+        double* to = out.data() + start + c;
+        for (size_t f = 0; f < frames; ++f) to[f * channels] = from[f];
+    }
+}
+
+void RateConverter::Push(const double* interleaved, size_t frames, std::vector<double>& out)
+{
+    const auto channels = static_cast<size_t>(channels_);
+    if (plan_.equal) {
+        out.insert(out.end(), interleaved, interleaved + frames * channels);
+        return;
+    }
+    single_.resize(frames);
+    for (size_t c = 0; c < channels; ++c) {
+        for (size_t f = 0; f < frames; ++f) single_[f] = interleaved[f * channels + c];
+        converted_[c].clear();
+        chains_[c].Push(single_.data(), frames, converted_[c]);
+    }
+    Interleave(out);
+}
+
+void RateConverter::Finish(std::vector<double>& out)
+{
+    if (plan_.equal) return;
+    for (size_t c = 0; c < chains_.size(); ++c) {
+        converted_[c].clear();
+        chains_[c].Finish(converted_[c]);
+    }
+    Interleave(out);
+}
+
+}  // namespace kelvane

@@ -1,0 +1,48 @@
+#pragma once
+// The filtering part of a sample-rate conversion, in doubles: interleaved
+// frames at the plan's source rate in, interleaved frames at its target rate
+// out, every channel through its own chain of stages (ResampleStages.h)
+// sharing one set of filter tables. A plan for equal rates passes the frames
+// through.
+
+#include "output/ResampleRatios.h"
+#include "output/ResampleStages.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kelvane {
+
+class RateConverter {
+public:
+    // inputFrames: how long the whole input is, so that the output can come
+    // out exactly ceil(inputFrames x target / source) frames long.
+    RateConverter(const ResamplePlan& plan, int channels, int64_t inputFrames);
+    ~RateConverter();
+    RateConverter(const RateConverter&) = delete;
+    RateConverter& operator=(const RateConverter&) = delete;
+
+    int64_t OutputFrames() const { return outputFrames_; }
+
+    // Appends the interleaved output frames that are ready to out.
+    void Push(const double* interleaved, size_t frames, std::vector<double>& out);
+    // The input is complete: appends the rest of the output.
+    void Finish(std::vector<double>& out);
+
+private:
+    struct Filters;
+
+    void Interleave(std::vector<double>& out);
+
+    ResamplePlan plan_;
+    int channels_;
+    int64_t outputFrames_;
+    std::unique_ptr<Filters> filters_;
+    std::vector<ResampleChain> chains_;
+    std::vector<double> single_;
+    std::vector<std::vector<double>> converted_;
+};
+
+}  // namespace kelvane

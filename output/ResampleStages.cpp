@@ -1,0 +1,182 @@
+#include "output/ResampleStages.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace kelvane {
+
+namespace {
+
+// History a polyphase stage no longer needs is dropped once this much has
+// piled up, so the copy is rare and the buffer stays small.
+constexpr int64_t kHistorySlack = 1 << 16;
+
+}  // namespace
+
+PolyphaseTable::PolyphaseTable(const std::vector<double>& h, int64_t upFactor, int64_t downFactor)
+    : up(upFactor), down(downFactor), centre((static_cast<int64_t>(h.size()) - 1) / 2)
+{
+    const auto n = static_cast<int64_t>(h.size());
+    taps = static_cast<int>((n + up - 1) / up);
+    coeffs.assign(static_cast<size_t>(up * taps), 0.0);
+    for (int64_t p = 0; p < up; ++p) {
+        for (int i = 0; i < taps; ++i) {
+            const int64_t k = p + static_cast<int64_t>(taps - 1 - i) * up;
+            if (k < n) coeffs[static_cast<size_t>(p * taps + i)] = h[static_cast<size_t>(k)];
+        }
+    }
+}
+
+PolyphaseStage::PolyphaseStage(std::shared_ptr<const PolyphaseTable> table)
+    : table_(std::move(table)), history_(static_cast<size_t>(table_->taps - 1), 0.0), base_(-(table_->taps - 1))
+{
+}
+
+// Output m is the filter centred on position m * down of the signal at rate
+// L, where the input sample j sits at j * up. Of the taps only those of the
+// phase (m * down + centre) mod up meet input samples.
+void PolyphaseStage::Run(int64_t maxOutputs, std::vector<double>& out)
+{
+    const PolyphaseTable& t = *table_;
+    const int64_t available = base_ + static_cast<int64_t>(history_.size());
+    for (; next_ < maxOutputs; ++next_) {
+        const int64_t q = next_ * t.down + t.centre;
+        const int64_t j = q / t.up;
+        if (j >= available) break;
+        const double* c = t.coeffs.data() + (q % t.up) * t.taps;
+        const double* x = history_.data() + (j - (t.taps - 1) - base_);
+        double sum = 0.0;
+        for (int i = 0; i < t.taps; ++i) sum += c[i] * x[i];
+        out.push_back(sum);
+    }
+    const int64_t needed = (next_ * t.down + t.centre) / t.up - (t.taps - 1);
+    const int64_t drop = std::min<int64_t>(needed - base_, static_cast<int64_t>(history_.size()));
+    if (drop > kHistorySlack) {
+        history_.erase(history_.begin(), history_.begin() + drop);
+        base_ += drop;
+    }
+}
+
+void PolyphaseStage::Push(const double* in, size_t n, std::vector<double>& out)
+{
+    history_.insert(history_.end(), in, in + n);
+    Run(INT64_MAX, out);
+}
+
+void PolyphaseStage::Finish(int64_t total, std::vector<double>& out)
+{
+    if (total <= next_) return;
+    const PolyphaseTable& t = *table_;
+    const int64_t last = ((total - 1) * t.down + t.centre) / t.up;
+    const int64_t have = base_ + static_cast<int64_t>(history_.size());
+    if (last >= have) history_.resize(history_.size() + static_cast<size_t>(last + 1 - have), 0.0);
+    Run(total, out);
+}
+
+FftFilterKernel::FftFilterKernel(const std::vector<double>& h, int size)
+    : fftSize(size), taps(static_cast<int64_t>(h.size())), block(size - static_cast<int64_t>(h.size()) + 1),
+      spectrum(static_cast<size_t>(size), 0.0)
+{
+    std::copy(h.begin(), h.end(), spectrum.begin());
+    fft.Forward(spectrum.data(), fftSize);
+}
+
+FftFilterStage::FftFilterStage(std::shared_ptr<FftFilterKernel> kernel)
+    : kernel_(std::move(kernel)), pending_(static_cast<size_t>(kernel_->block), 0.0),
+      work_(static_cast<size_t>(kernel_->fftSize), 0.0), overlap_(static_cast<size_t>(kernel_->fftSize), 0.0),
+      skip_((kernel_->taps - 1) / 2)
+{
+}
+
+void FftFilterStage::RunBlock(std::vector<double>& out)
+{
+    FftFilterKernel& k = *kernel_;
+    const auto size = static_cast<size_t>(k.fftSize);
+    const auto block = static_cast<size_t>(k.block);
+    std::copy(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(filled_), work_.begin());
+    std::fill(work_.begin() + static_cast<std::ptrdiff_t>(filled_), work_.end(), 0.0);
+    double* a = work_.data();
+    const double* s = k.spectrum.data();
+    k.fft.Forward(a, k.fftSize);
+    a[0] *= s[0];
+    a[1] *= s[1];
+    for (size_t i = 2; i < size; i += 2) {
+        const double re = a[i] * s[i] - a[i + 1] * s[i + 1];
+        const double im = a[i] * s[i + 1] + a[i + 1] * s[i];
+        a[i] = re;
+        a[i + 1] = im;
+    }
+    k.fft.Inverse(a, k.fftSize);
+    for (size_t i = 0; i < size; ++i) overlap_[i] += a[i];
+
+    const size_t drop = static_cast<size_t>(std::min<int64_t>(skip_, k.block));
+    out.insert(out.end(), overlap_.begin() + static_cast<std::ptrdiff_t>(drop),
+               overlap_.begin() + static_cast<std::ptrdiff_t>(block));
+    skip_ -= static_cast<int64_t>(drop);
+    produced_ += static_cast<int64_t>(block - drop);
+    std::memmove(overlap_.data(), overlap_.data() + block, (size - block) * sizeof(double));
+    std::fill(overlap_.begin() + static_cast<std::ptrdiff_t>(size - block), overlap_.end(), 0.0);
+    filled_ = 0;
+}
+
+void FftFilterStage::Push(const double* in, size_t n, std::vector<double>& out)
+{
+    const auto block = static_cast<size_t>(kernel_->block);
+    while (n > 0) {
+        const size_t take = std::min(n, block - filled_);
+        std::copy(in, in + take, pending_.begin() + static_cast<std::ptrdiff_t>(filled_));
+        filled_ += take;
+        in += take;
+        n -= take;
+        if (filled_ == block) RunBlock(out);
+    }
+}
+
+void FftFilterStage::Finish(int64_t total, std::vector<double>& out)
+{
+    const size_t start = out.size();
+    const int64_t before = produced_;
+    while (produced_ < total) {
+        std::fill(pending_.begin() + static_cast<std::ptrdiff_t>(filled_), pending_.end(), 0.0);
+        filled_ = pending_.size();
+        RunBlock(out);
+    }
+    const int64_t keep = std::max<int64_t>(0, total - before);
+    if (static_cast<int64_t>(out.size() - start) > keep) out.resize(start + static_cast<size_t>(keep));
+    produced_ = std::max(before, total);
+}
+
+void ResampleChain::Add(std::unique_ptr<ResampleStage> stage, int64_t total)
+{
+    stages_.push_back(std::move(stage));
+    totals_.push_back(total);
+    buffers_.emplace_back();
+}
+
+void ResampleChain::Push(const double* in, size_t n, std::vector<double>& out)
+{
+    for (size_t i = 0; i < stages_.size(); ++i) {
+        const bool last = i + 1 == stages_.size();
+        std::vector<double>& to = last ? out : buffers_[i];
+        if (!last) to.clear();
+        stages_[i]->Push(in, n, to);
+        if (!last) {
+            in = to.data();
+            n = to.size();
+        }
+    }
+}
+
+void ResampleChain::Finish(std::vector<double>& out)
+{
+    for (size_t i = 0; i < stages_.size(); ++i) {
+        const bool last = i + 1 == stages_.size();
+        std::vector<double>& to = last ? out : buffers_[i];
+        if (!last) to.clear();
+        if (i > 0) stages_[i]->Push(buffers_[i - 1].data(), buffers_[i - 1].size(), to);
+        stages_[i]->Finish(totals_[i], to);
+    }
+}
+
+}  // namespace kelvane
