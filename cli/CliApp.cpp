@@ -2,6 +2,7 @@
 
 #include "cli/Report.h"
 #include "cli/TerminalInteraction.h"
+#include "cli/TerminalText.h"
 #include "declick/CAutoProcessor.h"
 #include "tracks/CTrackFinder.h"
 #include "tracks/CTrackProperties.h"
@@ -196,7 +197,7 @@ bool ValidSeconds(const std::string& text)
 
 int Usage(const std::string& problem)
 {
-    std::cerr << "kelvane-cli: " << problem << "\n\n" << kUsage;
+    std::cerr << "kelvane-cli: " << Printable(problem) << "\n\n" << kUsage;
     return kExitRefused;
 }
 
@@ -439,7 +440,8 @@ int RunInfo(CQuillon3Doc& doc, const Args& args)
         WriteInfoJson(std::cout, doc);
     } else {
         static const char* kinds[] = {"WAV", "Monkey's Audio", "FLAC", "merged WAV files", "mono WAV widened to stereo"};
-        std::printf("File:           %s\n", args.file.c_str());
+        // Tags and names come from files: shown, never obeyed by the terminal.
+        std::printf("File:           %s\n", Printable(args.file).c_str());
         std::printf("Source kind:    %d (%s)\n", doc.sourceKind, kinds[doc.sourceKind]);
         std::printf("Sample rate:    %d Hz\n", doc.sampleRate);
         std::printf("Bits:           %d\n", doc.bitsPerSample);
@@ -448,11 +450,11 @@ int RunInfo(CQuillon3Doc& doc, const Args& args)
         std::printf("dataAlign:      %d\n", doc.dataAlign);
         std::printf("trailerBytes:   %d\n", doc.trailerBytes);
         std::printf("Duration:       %.3f s\n", DurationSeconds(doc));
-        std::printf("Title:          %s\n", doc.inputTags.title.c_str());
-        std::printf("Artist:         %s\n", doc.inputTags.artist.c_str());
-        std::printf("Album:          %s\n", doc.inputTags.album.c_str());
-        std::printf("Genre:          %s\n", doc.inputTags.genre.c_str());
-        std::printf("Track:          %s\n", doc.inputTrackNumber.c_str());
+        std::printf("Title:          %s\n", Printable(doc.inputTags.title).c_str());
+        std::printf("Artist:         %s\n", Printable(doc.inputTags.artist).c_str());
+        std::printf("Album:          %s\n", Printable(doc.inputTags.album).c_str());
+        std::printf("Genre:          %s\n", Printable(doc.inputTags.genre).c_str());
+        std::printf("Track:          %s\n", Printable(doc.inputTrackNumber).c_str());
     }
     doc.DeleteContents();
     return kExitOk;
@@ -571,11 +573,11 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args, const EncoderEntry& en
     const std::string& dir = *args.outDir;
     const bool existed = fs::exists(dir, ec);
     if (existed && !fs::is_directory(dir, ec)) {
-        std::cerr << "kelvane-cli: --out " << dir << " is not a folder\n";
+        std::cerr << "kelvane-cli: --out " << Printable(dir) << " is not a folder\n";
         return kExitRefused;
     }
     if (!existed && (!fs::create_directories(dir, ec) || ec)) {
-        std::cerr << "kelvane-cli: cannot create the folder " << dir << ": " << ec.message() << "\n";
+        std::cerr << "kelvane-cli: cannot create the folder " << Printable(dir) << ": " << ec.message() << "\n";
         return kExitFailed;
     }
 
@@ -619,9 +621,9 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args, const EncoderEntry& en
     }
 
     const SaveOutcome outcome = SaveTracks(doc, request);
-    for (const std::string& path : outcome.written) std::printf("Wrote %s\n", path.c_str());
-    if (outcome.handedOver) std::printf("The working copy became %s (nothing copied)\n", outcome.written.front().c_str());
-    if (outcome.replacedInput) std::printf("Replaced %s\n", args.file.c_str());
+    for (const std::string& path : outcome.written) std::printf("Wrote %s\n", Printable(path).c_str());
+    if (outcome.handedOver) std::printf("The working copy became %s (nothing copied)\n", Printable(outcome.written.front()).c_str());
+    if (outcome.replacedInput) std::printf("Replaced %s\n", Printable(args.file).c_str());
     std::fflush(stdout);
     if (!existed && outcome.written.empty()) fs::remove(dir, ec);  // only if still empty
     switch (outcome.result) {
@@ -630,7 +632,7 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args, const EncoderEntry& en
     case SaveResult::Declined: {
         std::string names;
         for (const std::string& p : ExistingOutputs(doc.Ui())) names += (names.empty() ? "" : ", ") + p;
-        std::cerr << "kelvane-cli: not saved, since these files exist already: " << names
+        std::cerr << "kelvane-cli: not saved, since these files exist already: " << Printable(names)
                   << "\n(--overwrite replaces them)\n";
         return g_interrupted ? kExitInterrupted : kExitFailed;
     }
@@ -654,7 +656,7 @@ std::optional<int> ResolveEncoder(CQuillon3Doc& doc, const Args& args, EncoderEn
     std::optional<EncoderEntry> entry;
     if (program.find('/') != std::string::npos) {
         if (!IsExecutableProgram(program)) {
-            std::cerr << "kelvane-cli: the encoder " << program << " is not a program that can be run\n";
+            std::cerr << "kelvane-cli: the encoder " << Printable(program) << " is not a program that can be run\n";
             return kExitRefused;
         }
         entry = EncoderEntry{program, "", ""};
@@ -673,7 +675,7 @@ std::optional<int> ResolveEncoder(CQuillon3Doc& doc, const Args& args, EncoderEn
                 entry = EncoderEntry{found, "", ""};
         }
         if (!entry) {
-            std::cerr << "kelvane-cli: no encoder " << program << " was found (give its path, or put it in PATH)\n";
+            std::cerr << "kelvane-cli: no encoder " << Printable(program) << " was found (give its path, or put it in PATH)\n";
             return kExitRefused;
         }
     }
@@ -689,7 +691,7 @@ std::optional<int> ResolveEncoder(CQuillon3Doc& doc, const Args& args, EncoderEn
     if (args.encoderExt) out.ext = *args.encoderExt;
     else if (out.ext.empty() && known) out.ext = known->ext;
     if (out.command.empty()) {
-        std::cerr << "kelvane-cli: " << out.path << " is not a known encoder: give its command line with --encoder-command\n";
+        std::cerr << "kelvane-cli: " << Printable(out.path) << " is not a known encoder: give its command line with --encoder-command\n";
         return kExitRefused;
     }
     if (!ValidCommandLine(out.command)) {
@@ -697,7 +699,7 @@ std::optional<int> ResolveEncoder(CQuillon3Doc& doc, const Args& args, EncoderEn
         return kExitRefused;
     }
     if (out.ext.empty()) {
-        std::cerr << "kelvane-cli: " << out.path << " is not a known encoder: give its extension with --encoder-ext\n";
+        std::cerr << "kelvane-cli: " << Printable(out.path) << " is not a known encoder: give its extension with --encoder-ext\n";
         return kExitRefused;
     }
     return std::nullopt;
@@ -717,7 +719,7 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     }
     for (const auto* out : {&args.eventsJson, &args.corrected}) {
         if (*out && SameFile(**out, args.file)) {
-            std::cerr << "kelvane-cli: " << **out << " is the input recording; it is never written\n";
+            std::cerr << "kelvane-cli: " << Printable(**out) << " is the input recording; it is never written\n";
             return kExitRefused;
         }
     }
@@ -791,7 +793,7 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
         doc.DeleteContents();
         return kExitFailed;
     }
-    std::printf("%s: %s, %d Hz, %d bits, %.1f s\n", args.file.c_str(), StatusWord(doc.status).c_str(), doc.sampleRate,
+    std::printf("%s: %s, %d Hz, %d bits, %.1f s\n", Printable(args.file).c_str(), StatusWord(doc.status).c_str(), doc.sampleRate,
                 doc.bitsPerSample, duration);
     std::printf("Clicks corrected: %d\n", doc.ClickCount());
     std::printf("Tracks: %d\n", doc.TrackCount());
@@ -800,7 +802,7 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
         std::printf("  %2d  %s - %s  (%s)  %s\n", t,
                     FormatMinutes((tr.start - doc.dataStart) / 4, doc.sampleRate).c_str(),
                     FormatMinutes((tr.end - doc.dataStart) / 4, doc.sampleRate).c_str(),
-                    FormatMinutes((tr.end - tr.start) / 4, doc.sampleRate).c_str(), tr.title.c_str());
+                    FormatMinutes((tr.end - tr.start) / 4, doc.sampleRate).c_str(), Printable(tr.title).c_str());
     }
     std::printf("Time taken: %.2f s (%.0fx real time)\n", seconds, seconds > 0 ? duration / seconds : 0.0);
     std::fflush(stdout);
@@ -832,7 +834,7 @@ int RunCli(int argc, char** argv)
         if (args.command == "info") return RunInfo(doc, args);
         return RunProcess(doc, args);
     } catch (const std::exception& e) {
-        std::cerr << "kelvane-cli: internal error: " << e.what() << "\n";
+        std::cerr << "kelvane-cli: internal error: " << Printable(e.what()) << "\n";
         doc.DeleteContents();
         return kExitFailed;
     }

@@ -1,5 +1,7 @@
 #include "cli/JsonWriter.h"
 
+#include "cli/TerminalText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -17,41 +19,6 @@ constexpr size_t kInlineCount = 8;
 constexpr size_t kInlineChars = 60;
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-bool IsContinuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
-// Length of the well-formed UTF-8 sequence starting at text[i], or 0.
-// Overlong forms, surrogates and values above U+10FFFF are not well formed.
-size_t Utf8Length(std::string_view text, size_t i)
-{
-    auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = at(i);
-    size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    if (at(i + 1) < low || at(i + 1) > high) return 0;
-    for (size_t k = 2; k < length; ++k) {
-        if (!IsContinuation(at(i + k))) return 0;
-    }
-    return length;
-}
 
 template <typename T>
 std::string IntegerText(T value)
@@ -102,7 +69,9 @@ std::string JsonWriter::Escape(std::string_view text)
                 result += "\\t";
                 break;
             default:
-                if (byte < 0x20) {
+                // DEL as well: JSON allows it raw, but a report shown with
+                // cat must not drive the terminal.
+                if (byte < 0x20 || byte == 0x7F) {
                     result += "\\u00";
                     result += kHex[byte >> 4];
                     result += kHex[byte & 0xF];
@@ -113,10 +82,16 @@ std::string JsonWriter::Escape(std::string_view text)
             ++i;
             continue;
         }
-        size_t length = Utf8Length(text, i);
+        size_t length = Utf8SequenceLength(text, i);
         if (length == 0) {
             result += kReplacement;
             ++i;
+        } else if (length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // The C1 controls (U+0080..U+009F), escaped for the same reason.
+            result += "\\u00";
+            result += kHex[static_cast<unsigned char>(text[i + 1]) >> 4];
+            result += kHex[static_cast<unsigned char>(text[i + 1]) & 0xF];
+            i += 2;
         } else {
             result.append(text.substr(i, length));
             i += length;

@@ -33,7 +33,8 @@ public:
     JsonWriter& Key(std::string_view key);  // UTF-8
 
     // Strings are UTF-8; malformed bytes become U+FFFD so the output stays
-    // valid JSON.
+    // valid JSON. Every control character (C0, DEL and C1) is escaped, so a
+    // report shown on a terminal cannot drive it.
     JsonWriter& String(std::string_view value);
     JsonWriter& Int(int64_t value);
     JsonWriter& UInt(uint64_t value);

@@ -1,5 +1,7 @@
 #include "cli/TerminalInteraction.h"
 
+#include "cli/TerminalText.h"
+
 #include <iostream>
 
 namespace kelvane {
@@ -89,7 +91,8 @@ MbAnswer CTerminalInteraction::MessageBox(std::string_view text, std::string_vie
     shown_.push_back(Shown{std::string(text), std::string(caption), buttons, icon, answer});
 
     std::string line(kPrefix);
-    line += TrimEnd(text);
+    // The core's texts carry file names and tags: shown, never obeyed.
+    line += Printable(TrimEnd(text), true);
     if (buttons != MbButtons::Ok) {
         line += " -> ";
         line += AnswerName(answer);

@@ -1,5 +1,7 @@
 #include "cli/TerminalProgress.h"
 
+#include "cli/TerminalText.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -29,14 +31,16 @@ std::string FitColumns(const std::string& text, int columns)
     return text;
 }
 
-// A message with a line break would tear the single line apart.
+// A message with a line break would tear the single line apart, and one
+// with any other control character (a file name, say) could drive the
+// terminal.
 std::string OneLine(const std::string& text)
 {
     std::string result = text;
     for (char& c : result) {
         if (c == '\n' || c == '\r' || c == '\t') c = ' ';
     }
-    return result;
+    return Printable(result);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include "document/CImporter.h"
+#include "cli/TerminalText.h"
 #include "document/WavHeader.h"
 #include "settings/QtSettingsStore.h"
 #include "settings/SettingsStore.h"
@@ -776,6 +777,39 @@ TEST_F(CliRun, Import_UsersFileWithTheScratchNameIsKept)
         EXPECT_TRUE(r.exitStatus == 0 || !r.err.empty()) << "a refusal needs a reason";
         EXPECT_TRUE(test::ReadFileBytes(bystander) == notes) << c.bystander << " was overwritten or deleted";
     }
+}
+
+// --- text from files on the terminal ----------------------------------------
+
+TEST_F(CliRun, TerminalOutput_TagsTitlesAndNamesCannotDriveTheTerminal)
+{
+    // Set the window title, clear the screen, CSI as a C1 control.
+    const std::string hostile = "Evil\x1b]0;owned\x07\x1b[2J\xC2\x9B" "31m\x7f end";
+    test::FlacOptions flac;
+    flac.comments = {{"TITLE", hostile}, {"ARTIST", hostile}, {"ALBUM", "Fine \xC3\x96l"}};
+    const fs::path file = input_.file("side.flac");
+    ASSERT_TRUE(test::WriteFlac(file, flac, ShortMusic(44100)));
+
+    const RunResult info = RunOn({"--no-settings", "info", file.string()}, file);
+    EXPECT_EQ(info.exitStatus, 0) << info.err;
+    EXPECT_EQ(Printable(info.out, true), info.out) << info.out;
+    EXPECT_NE(info.out.find("Title:          Evil\\x1b]0;owned\\x07\\x1b[2J\\u009b31m\\x7f end\n"), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("Fine \xC3\x96l"), std::string::npos) << "UTF-8 text must stay as it is";
+    const RunResult json = RunOn({"--no-settings", "info", file.string(), "--json"}, file);
+    EXPECT_EQ(Printable(json.out, true), json.out) << json.out;
+
+    // The track table, and a file name in the core's messages.
+    const RunResult table =
+        RunOn({"--no-settings", "--quiet", "process", file.string(), "--tracks", "2", "--title", "2=" + hostile}, file);
+    EXPECT_EQ(table.exitStatus, 0) << table.err;
+    EXPECT_EQ(Printable(table.out, true), table.out) << table.out;
+    EXPECT_NE(table.out.find("\\x1b]0;owned"), std::string::npos) << table.out;
+    const std::string missing = (input_.path() / ("gone\x1b[2J.wav")).string();
+    const RunResult gone = Run({"--no-settings", "info", missing});
+    EXPECT_EQ(gone.exitStatus, 2);
+    EXPECT_EQ(Printable(gone.err, true), gone.err) << gone.err;
+    EXPECT_NE(gone.err.find("gone\\x1b[2J.wav"), std::string::npos) << gone.err;
 }
 
 // --- settings ----------------------------------------------------------------

@@ -22,7 +22,10 @@ TEST(JsonWriter, Strings_EscapeWhatJsonRequiresAndPassUtf8Through)
     EXPECT_EQ(JsonWriter::Escape(""), "\"\"");
     EXPECT_EQ(JsonWriter::Escape("say \"hi\" C:\\dir/x"), R"("say \"hi\" C:\\dir/x")");
     EXPECT_EQ(JsonWriter::Escape("a\nb\rc\td\be\ff"), R"("a\nb\rc\td\be\ff")");
-    EXPECT_EQ(JsonWriter::Escape(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\x7f\"");
+    // DEL and the C1 controls (U+0080..U+009F) too: legal raw in JSON, but a
+    // report shown with cat must not drive the terminal.
+    EXPECT_EQ(JsonWriter::Escape(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
+    EXPECT_EQ(JsonWriter::Escape("\xC2\x80\xC2\x9B" "2J\xC2\x9F\xC2\xA0"), "\"\\u0080\\u009b2J\\u009f\xC2\xA0\"");
     EXPECT_EQ(JsonWriter::Escape(std::string("nul\0x", 5)), "\"nul\\u0000x\"");
     const std::string utf8 = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x8E\xB5";
     EXPECT_EQ(JsonWriter::Escape(utf8), "\"" + utf8 + "\"");

@@ -14,6 +14,7 @@
 
 #include "cli/TerminalInteraction.h"
 #include "cli/TerminalProgress.h"
+#include "cli/TerminalText.h"
 
 namespace kelvane {
 namespace {
@@ -380,6 +381,72 @@ TEST(TerminalProgress, OddRanges_PercentStaysWithinZeroToHundred)
     p.SetRange(INT32_MIN, INT32_MAX);
     p.SetPos(0);
     EXPECT_EQ(p.PercentValue(), 50);
+}
+
+// --- text from files --------------------------------------------------------
+
+// Every byte a terminal would act on: C0 controls but the line break, DEL,
+// and C1 controls, whether as UTF-8 (U+0080..U+009F) or as raw bytes.
+::testing::AssertionResult Inert(const std::string& text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const size_t length = byte < 0x80 ? 1 : Utf8SequenceLength(text, i);
+        const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if ((byte < 0x20 && byte != '\n') || byte == 0x7F || length == 0 || c1)
+            return ::testing::AssertionFailure() << "control byte " << static_cast<int>(byte) << " at " << i;
+        i += length;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(TerminalText, ControlsBecomeVisibleEscapesAndUtf8TextStays)
+{
+    // Clear the screen, set the window title, ring the bell, delete.
+    EXPECT_EQ(Printable("\x1b[2J\x1b]0;owned\x07 x\x7f"), "\\x1b[2J\\x1b]0;owned\\x07 x\\x7f");
+    EXPECT_EQ(Printable(std::string("a\0b", 3)), "a\\x00b");
+    EXPECT_EQ(Printable("one\ntwo\r\tthree"), "one\\x0atwo\\x0d\\x09three");
+    EXPECT_EQ(Printable("one\r\ntwo\n\tthree\rfour", true), "one\ntwo\n\tthree\\x0dfour");
+    // C1 controls in UTF-8 (CSI U+009B, NEL U+0085) and as raw bytes.
+    EXPECT_EQ(Printable("\xC2\x9B" "31m \xC2\x85"), "\\u009b31m \\u0085");
+    EXPECT_EQ(Printable("\x9B" "31m"), "\\x9b31m");
+    EXPECT_EQ(Printable("Caf\xE9 \xE2\x82"), "Caf\\xe9 \\xe2\\x82");  // Latin-1, cut short
+    // Well-formed text, the first character after the C1 block included.
+    const std::string utf8 = "\xC2\xA0Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x8E\xB5 AC\\DC";
+    EXPECT_EQ(Printable(utf8), utf8);
+}
+
+TEST(TerminalText, BoxesAndProgressShowFileTextsInert)
+{
+    const std::string hostile = "side \x1b]2;title\x07\xC2\x9B" "2J\x9b.wav";
+    std::ostringstream boxes;
+    CTerminalInteraction::Options o;
+    o.out = &boxes;
+    CTerminalInteraction ui(o);
+    ui.MessageBox("The file \"" + hostile + "\" cannot be found.\r\nSecond line", kAppCaption, MbButtons::Ok,
+                  MbIcon::Error);
+    EXPECT_TRUE(Inert(boxes.str())) << boxes.str();
+    EXPECT_EQ(boxes.str(), "kelvane: The file \"side \\x1b]2;title\\x07\\u009b2J\\x9b.wav\" cannot be found.\nSecond line\n");
+    // The record keeps the text as the core gave it.
+    EXPECT_EQ(ui.Messages().back().text.find(hostile), 10u);
+
+    for (bool terminal : {false, true}) {
+        std::ostringstream out;
+        FakeClock clock;
+        CTerminalProgress::Options options = terminal ? TerminalOptions(out, clock) : PlainOptions(out);
+        CTerminalProgress p(options);
+        p.SetCaption("Saving " + hostile);
+        p.SetRange(0, 10);
+        p.SetPos(5);
+        p.SetMessage(hostile);
+        p.SetPos(10);
+        std::string shown = out.str();
+        // The bar's own line control stays: "\r" and erase-to-end.
+        for (const std::string own : {"\r", "\x1b[K"})
+            for (size_t at = shown.find(own); at != std::string::npos; at = shown.find(own)) shown.erase(at, own.size());
+        EXPECT_TRUE(Inert(shown)) << (terminal ? "terminal: " : "plain: ") << shown;
+        EXPECT_NE(shown.find("\\x1b]2;title"), std::string::npos) << shown;
+    }
 }
 
 }  // namespace
