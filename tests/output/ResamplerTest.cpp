@@ -247,26 +247,6 @@ TEST(Resampler, ConvertWaveFile_WritesTheRsmpFileBesideItsInput)
     EXPECT_FALSE(fs::exists(dir.file("odd.wav.rsmp")));
 }
 
-TEST(Resampler, ResampleToFile_NeverReplacesItsInputOrAnUnconfirmedFile)
-{
-    test::TempDir dir("kelvane-resample");
-    const fs::path in = WriteInput(dir, "in.wav", 48000, 16, 1, test::ToneSamples({1000}, 0.5, 4800, 48000, 16, 1));
-    const std::vector<uint8_t> original = test::ReadFileBytes(in);
-    test::ScriptedInteraction ui;
-    ui.AllowOkBoxes(true);
-    const ResampleRun run{&ui, nullptr, {}};
-    EXPECT_EQ(ResampleToFile(in.string(), in.string(), Target(44100, 16), run, true), ResampleStatus::Refused);
-    EXPECT_EQ(test::ReadFileBytes(in), original);
-
-    const fs::path out = dir.file("out.wav");
-    ASSERT_TRUE(test::WriteFileBytes(out, {1, 2, 3}));
-    EXPECT_EQ(ResampleToFile(in.string(), out.string(), Target(44100, 16), run, false), ResampleStatus::Failed);
-    EXPECT_EQ(test::ReadFileBytes(out), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_EQ(ResampleToFile(in.string(), out.string(), Target(44100, 16), run, true), ResampleStatus::Done);
-    EXPECT_EQ(test::ReadWavSamples(out).samples.size(), 4410u);
-    EXPECT_EQ(FolderNames(dir.path()), (std::vector<std::string>{"in.wav", "out.wav"}));
-}
-
 // --- requantising ------------------------------------------------------------
 
 TEST(Resampler, EqualRates_OnlyRequantise)
