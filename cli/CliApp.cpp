@@ -824,20 +824,29 @@ int RunCli(int argc, char** argv)
     std::signal(SIGTERM, OnInterrupt);
 
     std::unique_ptr<ISettingsStore> settings;
-    if (args.noSettings)
+    CQtSettingsStore* fileStore = nullptr;
+    if (args.noSettings) {
         settings = std::make_unique<CMemorySettings>();
-    else
-        settings = std::make_unique<CQtSettingsStore>();
+    } else {
+        auto store = std::make_unique<CQtSettingsStore>();
+        fileStore = store.get();
+        settings = std::move(store);
+    }
     std::unique_ptr<CTerminalInteraction> ui = MakeInteraction(args);
     CQuillon3Doc doc(*settings, *ui);
+    int status = kExitFailed;
     try {
-        if (args.command == "info") return RunInfo(doc, args);
-        return RunProcess(doc, args);
+        status = args.command == "info" ? RunInfo(doc, args) : RunProcess(doc, args);
     } catch (const std::exception& e) {
         std::cerr << "kelvane-cli: internal error: " << Printable(e.what()) << "\n";
         doc.DeleteContents();
-        return kExitFailed;
+        status = kExitFailed;
     }
+    // What the store has to say about its file (lines it cannot read, a
+    // copy kept, changes it could not save), as it stands after the run.
+    if (fileStore && !fileStore->Problem().empty())
+        std::cerr << "kelvane-cli: " << Printable(fileStore->Problem()) << "\n";
+    return status;
 }
 
 }  // namespace kelvane

@@ -1,10 +1,24 @@
 #include "settings/QtSettingsStore.h"
 
+#include "settings/SettingsFileText.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
+#include <vector>
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -41,6 +55,65 @@ void SetMalformed(const QString& file, bool malformed)
     }
 }
 
+// The whole file, or false when there is none to read.
+bool ReadWholeFile(const std::string& path, std::string& text)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream content;
+    content << in.rdbuf();
+    text = content.str();
+    return !in.bad();
+}
+
+// Replaces the file (the one a link leads to, if it is a link) by `text` in
+// one rename, durably: a crash leaves the old file or the new one whole.
+bool ReplaceFileText(const std::string& path, const std::string& text, std::string& error)
+{
+    char resolved[PATH_MAX];
+    const std::string target = ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+    struct stat st {};
+    const mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+    std::vector<char> name(target.begin(), target.end());
+    const std::string suffix = ".kelvane-partial-XXXXXX";
+    name.insert(name.end(), suffix.begin(), suffix.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    bool ok = ::fchmod(fd, mode) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    if (!ok) error = std::strerror(errno);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (ok && ::rename(name.data(), target.c_str()) != 0) {
+        ok = false;
+        error = std::strerror(errno);
+    }
+    if (!ok) {
+        ::unlink(name.data());
+        return false;
+    }
+    const size_t slash = target.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
 QString Key(const std::string& section, const std::string& name)
 {
     QString key = QString::fromStdString(name);
@@ -74,9 +147,17 @@ CQtSettingsStore::~CQtSettingsStore()
 
 void CQtSettingsStore::Init()
 {
-    // QSettings reads the file on construction, so the status is known now.
-    if (settings_->status() == QSettings::FormatError) SetMalformed(Absolute(*settings_), true);
-    if (IsMalformed(Absolute(*settings_))) {
+    // QSettings reads the file on construction, but it finds some lines
+    // unreadable only later, when it parses their section; the file's own
+    // lines tell which at once.
+    std::string text;
+    if (ReadWholeFile(FileName(), text)) unreadableLines_ = LineNumbersText(ReadSettingsText(text).unreadable);
+    if (settings_->status() == QSettings::FormatError || !unreadableLines_.empty())
+        SetMalformed(Absolute(*settings_), true);
+    if (!unreadableLines_.empty()) {
+        problem_ = "The settings file '" + FileName() + "' has lines that cannot be read (" + unreadableLines_ +
+                   "); they are ignored, and left in the file as they are.";
+    } else if (IsMalformed(Absolute(*settings_))) {
         problem_ = "The settings file '" + FileName() + "' has lines that cannot be read; they are ignored.";
     }
 }
@@ -163,7 +244,9 @@ bool CQtSettingsStore::PrepareWrite()
     QFile::remove(backup);
     if (QFile::copy(file, backup)) {
         SetMalformed(absolute, false);  // the save below cleans the file
-        problem_ = "The settings file '" + FileName() + "' had lines that could not be read; the original was kept as '" +
+        problem_ = "The settings file '" + FileName() + "' has lines that cannot be read" +
+                   (unreadableLines_.empty() ? std::string() : " (" + unreadableLines_ + ")") +
+                   "; they are ignored and left in the file, and a copy of the file as it was is kept as '" +
                    backup.toStdString() + "'.";
         return true;
     }
@@ -182,10 +265,36 @@ void CQtSettingsStore::Write(const std::string& section, const std::string& name
 void CQtSettingsStore::Sync()
 {
     if (readOnly_) return;
+    // A save writes the file again from the values alone: comments and
+    // lines QSettings cannot read are taken from the file now and put back
+    // after it.
+    std::string before;
+    const bool hadFile = ReadWholeFile(FileName(), before);
     settings_->sync();
     if (settings_->status() == QSettings::AccessError) {
         problem_ = "The settings could not be saved to '" + FileName() + "'; changes last for this session only.";
+        return;
     }
+    if (hadFile) KeepUnreadLines(before);
+}
+
+void CQtSettingsStore::KeepUnreadLines(const std::string& before)
+{
+    const SettingsText lines = ReadSettingsText(before);
+    if (!lines.HasKeptLines()) return;
+    // Under the lock QSettings takes for its own saves, so that another
+    // process saving meanwhile is neither lost nor loses these lines.
+    QLockFile lock(settings_->fileName() + QStringLiteral(".lock"));
+    const bool locked = lock.tryLock(5000);
+    std::string after;
+    if (!ReadWholeFile(FileName(), after) || after == before) return;
+    const std::string restored = RestoreKeptLines(lines, after);
+    std::string error;
+    if (restored != after && !ReplaceFileText(FileName(), restored, error)) {
+        problem_ = "The settings were saved to '" + FileName() +
+                   "', but its comments and unreadable lines could not be put back: " + error + ".";
+    }
+    if (locked) lock.unlock();
 }
 
 }  // namespace kelvane

@@ -68,6 +68,8 @@ public:
     std::string FileName() const;
     // Empty while all is well; otherwise one sentence for the user about the
     // file (unreadable lines, a copy kept, or changes that could not be saved).
+    // Comments and lines that cannot be read are never lost: every save puts
+    // them back where they stood (see SettingsFileText.h).
     const std::string& Problem() const { return problem_; }
 
 private:
@@ -75,6 +77,9 @@ private:
     // False when the value must stay in the session overlay instead of disk.
     bool PrepareWrite();
     void Write(const std::string& section, const std::string& name, const QVariant& value);
+    // After a save: the comments and unreadable lines of the file as it was
+    // before it go back in.
+    void KeepUnreadLines(const std::string& before);
 
     std::unique_ptr<QSettings> settings_;
     int batchDepth_ = 0;
@@ -84,6 +89,7 @@ private:
     // reads must be told they are gone. A later write puts one back.
     std::set<std::pair<std::string, std::string>> hidden_;
     std::string problem_;
+    std::string unreadableLines_;  // "line 3", for the messages; empty: none
 };
 
 }  // namespace kelvane

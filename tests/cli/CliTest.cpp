@@ -882,5 +882,31 @@ TEST_F(CliRun, StoredSameFolderTempMode_WorkingFileBesideInputIsRemoved)
     }
 }
 
+TEST_F(CliRun, SettingsFile_CommentsAndUnreadableLinesSurviveARunWhichSaysSo)
+{
+    const std::string original =
+        "; kept by hand: do not lose\n"
+        "[SettingsZR]\n"
+        "; the mode for my turntable\n"
+        "Mode=1004\n"
+        "a line without an equals sign\n"
+        "Source=1096\n";
+    fs::create_directories(IniPath().parent_path());
+    ASSERT_TRUE(test::WriteFileBytes(IniPath(), std::vector<uint8_t>(original.begin(), original.end())));
+    const fs::path file = input_.file("a.wav");
+    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100)));
+    // An import stores the folder it came from, so the file is saved.
+    const RunResult r = RunOn({"--quiet", "info", file.string()}, file);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const std::string now = ReadText(IniPath());
+    EXPECT_NE(now.find("PathName="), std::string::npos) << "the run saved nothing:\n" << now;
+    for (const char* line : {"; kept by hand: do not lose\n", "; the mode for my turntable\nMode=1004\n",
+                             "a line without an equals sign\nSource=1096\n"})
+        EXPECT_NE(now.find(line), std::string::npos) << "lost: " << line << "\nfile now:\n" << now;
+    EXPECT_NE(r.err.find("kelvane-cli: The settings file '" + IniPath().string() + "' has lines that cannot be read (line 5)"),
+              std::string::npos)
+        << r.err;
+}
+
 }  // namespace
 }  // namespace kelvane

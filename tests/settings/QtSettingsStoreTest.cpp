@@ -146,6 +146,7 @@ TEST(QtSettingsStore, MalformedFile_IsReadAndKeptAsACopyBeforeTheFirstSave)
 
     store.Set(settings::Source, settings::kSourceTape);
     EXPECT_EQ(ReadText(path.string() + ".bak"), original);
+    EXPECT_NE(ReadText(path).find("a line the user typed without an equals sign\n"), std::string::npos) << ReadText(path);
     EXPECT_NE(store.Problem().find(".bak"), std::string::npos) << store.Problem();
     CQtSettingsStore again(CopyOf(path).string());
     EXPECT_EQ(again.Get(settings::Source), settings::kSourceTape);
@@ -186,6 +187,46 @@ TEST(QtSettingsStore, UserStore_LivesUnderTheOrganisationAndApplicationNames)
     EXPECT_TRUE(std::filesystem::exists(expected));
     CQtSettingsStore explicitPath(CopyOf(expected).string());
     EXPECT_EQ(explicitPath.Get(settings::TipStartUp), 1);
+}
+
+TEST(QtSettingsStore, HandWrittenComments_AndUnreadableLinesOutliveEverySave)
+{
+    test::TempDir dir("kelvane-ini");
+    const auto path = dir.file("Kelvane.ini");
+    WriteText(path,
+              "; My turntable's settings. Do not lose.\n"
+              "[SettingsZR]\n"
+              "; differential suits the worn records\n"
+              "Mode=1004\n"
+              "remember to clean the stylus\n"
+              "Source=1096\n"
+              "[Settings]\n"
+              "# the splash is annoying\n"
+              "Splash=0\n");
+    {
+        CQtSettingsStore store(path.string());
+        EXPECT_NE(store.Problem().find("line 5"), std::string::npos) << store.Problem();
+        store.Set(settings::MinMagnitude, 4);  // a save of its own
+        {
+            CQtSettingsStore::Batch batch(store);
+            store.Set(settings::OggQuality, 7);
+            store.Remove(settings::Splash.section, settings::Splash.name);
+        }
+        EXPECT_EQ(store.Get(settings::Mode), settings::kModeDifferential);
+    }
+    CQtSettingsStore another(CopyOf(path).string());
+    another.Set(settings::FlacLevel, 3);
+    for (const std::filesystem::path& file : {path, std::filesystem::path(another.FileName())}) {
+        const std::string text = ReadText(file);
+        for (const char* kept : {"; My turntable's settings. Do not lose.\n",
+                                 "; differential suits the worn records\nMode=1004\n",
+                                 "remember to clean the stylus\nSource=1096\n", "# the splash is annoying\n"})
+            EXPECT_NE(text.find(kept), std::string::npos) << "lost: " << kept << "\n" << file << ":\n" << text;
+        EXPECT_EQ(text.find("Splash=0"), std::string::npos) << text;
+    }
+    EXPECT_EQ(another.Get(settings::MinMagnitude), 4);
+    EXPECT_EQ(another.Get(settings::OggQuality), 7);
+    EXPECT_EQ(another.Get(settings::Source), settings::kSourceTape);
 }
 
 }  // namespace
