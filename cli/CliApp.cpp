@@ -35,6 +35,7 @@
 #include <csignal>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -573,7 +574,7 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args, const EncoderEntry& en
     const std::string& dir = *args.outDir;
     const bool existed = fs::exists(dir, ec);
     if (existed && !fs::is_directory(dir, ec)) {
-        std::cerr << "kelvane-cli: --out " << Printable(dir) << " is not a folder\n";
+        std::cerr << "kelvane-cli: --out " << Printable(dir) << ": " << std::strerror(ENOTDIR) << "\n";
         return kExitRefused;
     }
     if (!existed && (!fs::create_directories(dir, ec) || ec)) {
@@ -636,9 +637,18 @@ int SaveChosenTracks(CQuillon3Doc& doc, const Args& args, const EncoderEntry& en
                   << "\n(--overwrite replaces them)\n";
         return g_interrupted ? kExitInterrupted : kExitFailed;
     }
-    case SaveResult::Cancelled: return g_interrupted ? kExitInterrupted : kExitFailed;
+    case SaveResult::ClosedInputKept:
+        std::cerr << "kelvane-cli: saved and closed, but the input " << Printable(args.file)
+                  << " was kept as it was; the new file was kept as " << Printable(outcome.keptAs) << "\n";
+        return kExitFailed;
+    case SaveResult::Cancelled:
     case SaveResult::NoSpace:
     case SaveResult::OutputFailed: break;
+    }
+    for (const std::string& path : outcome.notWritten) std::cerr << "kelvane-cli: not written: " << Printable(path) << "\n";
+    if (outcome.result == SaveResult::Cancelled) {
+        std::cerr << "kelvane-cli: the save was stopped\n";
+        return g_interrupted ? kExitInterrupted : kExitFailed;
     }
     std::cerr << "kelvane-cli: the tracks were not all saved\n";
     return kExitFailed;

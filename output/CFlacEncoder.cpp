@@ -1,11 +1,13 @@
 #include "output/CFlacEncoder.h"
 
 #include "output/CFlacVerifier.h"
+#include "output/DurableFiles.h"
 
 #include <FLAC++/encoder.h>
 #include <FLAC/metadata.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -294,7 +296,6 @@ bool CFlacEncoder::Open(const std::filesystem::path& path, int sampleRate, int b
 
     auto s = std::make_unique<State>();
     s->target = path;
-    s->temp = EncoderTempPath(path);
     s->channels = channels;
     s->maxSample = (int32_t{1} << (bitsPerSample - 1)) - 1;
     s->minSample = -s->maxSample - 1;
@@ -321,8 +322,16 @@ bool CFlacEncoder::Open(const std::filesystem::path& path, int sampleRate, int b
                             e.set_total_samples_estimate(totalFramesEstimate) && e.set_metadata(blocks, 2);
     if (!configured) return Fail("The FLAC encoder could not be set up: " + StateText(e) + ".");
 
+    const PartialPath partial = CreatePartialFile(path.string());
+    if (!partial) return Fail("The file \"" + path.string() + "\" could not be created: " + partial.error + ".");
+    s->temp = partial.path;
     e.file = std::fopen(s->temp.c_str(), "wb");
-    if (!e.file) return Fail("The file \"" + path.string() + "\" could not be created.");
+    if (!e.file) {
+        const std::string why = std::strerror(errno);
+        std::error_code ec;
+        std::filesystem::remove(s->temp, ec);
+        return Fail("The file \"" + path.string() + "\" could not be created: " + why + ".");
+    }
     // From here on Abort owns the temporary file.
     state_ = std::move(s);
     auto& st = *state_;
@@ -428,9 +437,11 @@ bool CFlacEncoder::Finish()
     const bool closed = std::fclose(s.encoder.file) == 0;
     s.encoder.file = nullptr;
     if (!closed) return Fail(std::string("The FLAC file could not be completed: ") + kDiskFull + ".");
-    std::error_code ec;
-    std::filesystem::rename(s.temp, s.target, ec);
-    if (ec) return Fail("The FLAC file \"" + s.target.string() + "\" could not be written: " + ec.message() + ".");
+    std::string why;
+    const Placement placed = PlaceFile(s.temp.string(), s.target.string(), ReplaceExisting(), &why);
+    if (placed == Placement::Exists) return Fail(why);
+    if (placed != Placement::Placed)
+        return Fail("The FLAC file \"" + s.target.string() + "\" could not be written: " + why + ".");
     state_.reset();
     error_.clear();
     return true;
@@ -457,7 +468,7 @@ void CFlacEncoder::Abort()
     if (s.encoder.file) std::fclose(s.encoder.file);
     s.encoder.file = nullptr;
     std::error_code ec;
-    std::filesystem::remove(s.temp, ec);
+    if (!s.temp.empty()) std::filesystem::remove(s.temp, ec);
     state_.reset();
 }
 

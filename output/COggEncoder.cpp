@@ -1,9 +1,13 @@
 #include "output/COggEncoder.h"
 
+#include "output/DurableFiles.h"
+
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <system_error>
 
@@ -99,7 +103,6 @@ bool COggEncoder::Open(const std::filesystem::path& path, int sampleRate, int bi
 
     auto s = std::make_unique<State>();
     s->target = path;
-    s->temp = EncoderTempPath(path);
     s->channels = channels;
     s->scale = 1.0f / static_cast<float>(int32_t{1} << (bitsPerSample - 1));
 
@@ -120,8 +123,16 @@ bool COggEncoder::Open(const std::filesystem::path& path, int sampleRate, int bi
     if (ogg_stream_init(&s->stream, serial_) != 0) return Fail(std::string(kStartError));
     s->streamReady = true;
 
-    s->file = std::fopen(s->temp.string().c_str(), "wb");
-    if (!s->file) return Fail("The file \"" + path.string() + "\" could not be created.");
+    const PartialPath partial = CreatePartialFile(path.string());
+    if (!partial) return Fail("The file \"" + path.string() + "\" could not be created: " + partial.error + ".");
+    s->file = std::fopen(partial.path.c_str(), "wb");
+    if (!s->file) {
+        const std::string why = std::strerror(errno);
+        std::error_code ec;
+        std::filesystem::remove(partial.path, ec);
+        return Fail("The file \"" + path.string() + "\" could not be created: " + why + ".");
+    }
+    s->temp = partial.path;
     std::setvbuf(s->file, nullptr, _IOFBF, kFileBufferBytes);
     state_ = std::move(s);
 
@@ -204,9 +215,10 @@ bool COggEncoder::Finish()
     const bool closed = std::fclose(s.file) == 0;
     s.file = nullptr;
     if (!closed) return Fail("The file \"" + target + "\" could not be written (is the disk full?).");
-    std::error_code ec;
-    std::filesystem::rename(s.temp, s.target, ec);
-    if (ec) return Fail("The Ogg Vorbis file \"" + target + "\" could not be written: " + ec.message() + ".");
+    std::string why;
+    const Placement placed = PlaceFile(s.temp.string(), target, ReplaceExisting(), &why);
+    if (placed == Placement::Exists) return Fail(why);
+    if (placed != Placement::Placed) return Fail("The Ogg Vorbis file \"" + target + "\" could not be written: " + why + ".");
     state_.reset();
     error_.clear();
     return true;
@@ -218,7 +230,7 @@ void COggEncoder::Abort()
     const std::filesystem::path temp = state_->temp;
     state_.reset();  // closes the file
     std::error_code ec;
-    std::filesystem::remove(temp, ec);
+    if (!temp.empty()) std::filesystem::remove(temp, ec);
 }
 
 }  // namespace kelvane

@@ -7,6 +7,7 @@
 #include "document/Interaction.h"
 #include "output/CFlacEncoder.h"
 #include "output/COggEncoder.h"
+#include "output/DurableFiles.h"
 #include "output/EncoderLevels.h"
 #include "output/ExternalEncoderRun.h"
 #include "output/OutputNames.h"
@@ -60,19 +61,31 @@ public:
     virtual std::string Error() const = 0;
 };
 
-// WAV written to a partial file and renamed onto the target when complete.
+// WAV written to a partial file and moved onto the target when complete.
 // The sizes are known before the first sample, so the header goes first.
 class CTrackExporter::WavSink final : public Sink {
 public:
-    WavSink(std::string path, int bits, int channels) : path_(std::move(path)), bits_(bits), channels_(channels)
+    WavSink(std::string path, int bits, int channels, bool replace)
+        : path_(std::move(path)), bits_(bits), channels_(channels), replace_(replace)
     {
     }
     ~WavSink() override { Abort(); }
 
     bool Open(int32_t rate, int32_t dataAlign, int64_t dataBytes)
     {
-        temp_ = EncoderTempPath(path_).string();
-        if (!file_.Open(temp_, CWaveFile::Mode::Create)) return false;
+        const PartialPath partial = CreatePartialFile(path_);
+        if (!partial) {
+            error_ = partial.error;
+            return false;
+        }
+        temp_ = partial.path;
+        if (!file_.Open(temp_, CWaveFile::Mode::ReadWrite)) {
+            error_ = file_.LastError();
+            std::error_code ignored;
+            fs::remove(temp_, ignored);
+            temp_.clear();
+            return false;
+        }
         const uint32_t g = dataAlign == 2 ? 2 : 0;
         const uint32_t block = static_cast<uint32_t>(channels_ * (bits_ / 8));
         const auto size = static_cast<uint32_t>(dataBytes);
@@ -111,10 +124,7 @@ public:
     bool Finish() override
     {
         file_.Close();
-        std::error_code error;
-        fs::rename(temp_, path_, error);
-        if (error) {
-            error_ = error.message();
+        if (PlaceFile(temp_, path_, replace_, &error_) != Placement::Placed) {
             Abort();
             return false;
         }
@@ -140,6 +150,7 @@ private:
     std::string temp_;
     int bits_;
     int channels_;
+    bool replace_;
     CWaveFile file_;
     std::vector<uint8_t> bytes_;
     bool open_ = false;
@@ -251,29 +262,48 @@ double CTrackExporter::TrackGain(int32_t start, int32_t length)
 }
 
 std::unique_ptr<CTrackExporter::Sink> CTrackExporter::OpenSink(int32_t track, int32_t number,
-                                                               const std::string& path, int bits, int channels,
-                                                               int64_t frames, int64_t dataBytes)
+                                                               const std::string& path, const std::string& shown,
+                                                               int bits, int channels, int64_t frames,
+                                                               int64_t dataBytes)
 {
     const bool wav = options_.external || options_.fileType == kFileTypeWav;
     if (wav) {
-        auto sink = std::make_unique<WavSink>(path, bits, channels);
+        // The WAV for an external encoder is a fresh scratch name: nothing
+        // of the user's is there to replace.
+        auto sink = std::make_unique<WavSink>(path, bits, channels, replaceExisting_ && !options_.external);
         if (!sink->Open(doc_.sampleRate, doc_.dataAlign, dataBytes)) {
-            Report(WithPath(kCouldNotSave, path));
+            Report(WithPath(kCouldNotSave, shown) + "\n" + sink->Error());
             return nullptr;
         }
         return sink;
     }
     std::unique_ptr<IAudioEncoder> encoder = factory_ ? factory_(options_) : nullptr;
     if (!encoder) {
-        Report(kEncoderStart);
+        Report(kAllocatingEncoder);
         return nullptr;
     }
+    encoder->SetReplaceExisting(replaceExisting_);
     const EncoderTags tags = TagsFor(track, number);
     if (!encoder->Open(path, doc_.sampleRate, bits, channels, static_cast<uint64_t>(frames), tags)) {
-        Report(WithPath(kCouldNotSave, path) + "\n" + encoder->LastError());
+        Report(StartFailureText(shown, encoder->LastError()));
         return nullptr;
     }
     return std::make_unique<EncoderSink>(std::move(encoder));
+}
+
+// The compressor of Monkey's Audio has texts of its own for a start and a
+// finish that fail; the other formats name the file they could not save.
+std::string CTrackExporter::StartFailureText(const std::string& path, const std::string& why) const
+{
+    if (options_.fileType == kFileTypeApe) return std::string(kEncoderStart) + why;
+    return WithPath(kCouldNotSave, path) + "\n" + why;
+}
+
+std::string CTrackExporter::FinishFailureText(const std::string& path, const std::string& why) const
+{
+    if (options_.fileType == kFileTypeApe) return std::string(kEncoderFinish) + why;
+    if (options_.fileType == kFileTypeOgg) return std::string(kOggFinishError) + "\n" + why;
+    return WithPath(kCouldNotSave, path) + "\n" + why;
 }
 
 WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std::string& path, bool gaplessBefore,
@@ -320,11 +350,18 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
 
     std::error_code ignored;
     const fs::path folder = fs::path(path).parent_path();
-    if (!folder.empty()) fs::create_directories(folder, ignored);
+    if (!folder.empty()) {
+        std::error_code error;
+        fs::create_directories(folder, error);
+        if (error) {
+            Report(WithPath(kCouldNotSave, path) + "\n" + folder.string() + ": " + error.message());
+            return WriteResult::NotOpened;
+        }
+    }
 
     // An external encoder gets a WAV beside its output, made like any WAV.
     const std::string target = options_.external ? TemporaryWavPath(path) : path;
-    std::unique_ptr<Sink> sink = OpenSink(track, number, target, bits, channels, length / 4, dataBytes);
+    std::unique_ptr<Sink> sink = OpenSink(track, number, target, path, bits, channels, length / 4, dataBytes);
     if (!sink) return WriteResult::NotOpened;
     outputOpened_ = true;
 
@@ -402,7 +439,9 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     if (!writeSilence(post)) return writeFailed();
     if (progress) progress->SetPos(static_cast<int32_t>(mono ? length / 2 : length));
     if (!sink->Finish()) {
-        Report((ogg ? std::string(kOggFinishError) + "\n" : WithPath(kCouldNotSave, path) + "\n") + sink->Error());
+        const std::string why = sink->Error();
+        const bool plainFile = options_.external || options_.fileType == kFileTypeWav || why == TakenMeanwhileText(path);
+        Report(plainFile ? WithPath(kCouldNotSave, path) + "\n" + why : FinishFailureText(path, why));
         return WriteResult::Failed;
     }
     if (!options_.external) return WriteResult::Written;
@@ -435,21 +474,47 @@ WriteResult CTrackExporter::RunExternalEncoder(int32_t track, int32_t number, co
         else if (key == "%G") values.genre = value;
         else if (key == "%N") values.number = value;
     }
+    // The encoder writes into a private folder beside the output, under the
+    // output's own file name (some encoders go by its extension), so a
+    // failing encoder cannot harm an earlier file of that name; the finished
+    // file is then moved into place as the built-in encoders' files are.
+    const PartialPath folder = CreatePartialFolder(path);
+    if (!folder) {
+        Report(WithPath(kCouldNotSave, path) + "\n" + folder.error);
+        return WriteResult::NotOpened;
+    }
+    struct RemoveFolder {
+        std::string path;
+        ~RemoveFolder()
+        {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } removeFolder{folder.path};
+    const std::string made = folder.path + "/" + FileNameOf(path);
     values.in = inputWav;
-    values.out = path;
+    values.out = made;
     const std::vector<std::string> noComments;
     const std::vector<std::string> arguments =
         BuildEncoderArguments(words, doc_.sourceKind == kSourceFlac ? doc_.passedOnComments : noComments, values);
 
+    // The progress window stays up while the encoder runs: it is how an
+    // interrupt reaches this loop, which then stops the encoder.
+    CProgressScope scope(doc_);
+    CProgressWnd* progress = scope.get();
+    if (progress) progress->SetMessage("Encoding File " + FileNameOf(path));
+    const ProgramRun run = RunProgram(options_.encoderPath, arguments, [&] { return AskAbort(progress); });
+    if (run.stopped) return WriteResult::Cancelled;
     std::error_code error;
-    const bool existed = fs::exists(fs::symlink_status(path, error));
-    {
-        CProgressScope scope(doc_);
-        if (CProgressWnd* progress = scope.get()) progress->SetMessage("Encoding File " + FileNameOf(path));
+    if (run.started && run.exitStatus == 0 && fs::symlink_status(made, error).type() == fs::file_type::regular) {
+        std::string why;
+        if (PlaceFile(made, path, replaceExisting_, &why) == Placement::Placed) return WriteResult::Written;
+        Report(WithPath(kCouldNotSave, path) + "\n" + why);
+        return WriteResult::Failed;
     }
-    const ProgramRun run = RunProgram(options_.encoderPath, arguments);
-    if (run.started && run.exitStatus == 0 && fs::exists(path, error)) return WriteResult::Written;
-    if (!existed) fs::remove(path, error);
+    // An encoder that dies of the same interrupt as this program was
+    // stopped, not broken.
+    if (AskAbort(progress)) return WriteResult::Cancelled;
     std::string why = run.error;
     if (why.empty() && run.exitStatus != 0) why = DescribeFailure(run, options_.encoderPath);
     if (why.empty()) why = "The encoder " + options_.encoderPath + " did not create the file.";
@@ -506,11 +571,12 @@ WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const 
     }
     std::unique_ptr<IAudioEncoder> encoder = factory_ ? factory_(options_) : nullptr;
     if (!encoder) {
-        Report(kEncoderStart);
+        Report(kAllocatingEncoder);
         return WriteResult::NotOpened;
     }
+    encoder->SetReplaceExisting(replaceExisting_);
     if (!encoder->Open(path, rate, bits, channels, static_cast<uint64_t>(frames), TagsFor(track, number))) {
-        Report(WithPath(kCouldNotSave, path) + "\n" + encoder->LastError());
+        Report(StartFailureText(path, encoder->LastError()));
         return WriteResult::NotOpened;
     }
     outputOpened_ = true;
@@ -545,7 +611,9 @@ WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const 
         done += want;
     }
     if (!encoder->Finish()) {
-        Report(std::string(kEncoderFinish) + encoder->LastError());
+        const std::string why = encoder->LastError();
+        Report(why == TakenMeanwhileText(path) ? WithPath(kCouldNotSave, path) + "\n" + why
+                                              : FinishFailureText(path, why));
         return WriteResult::Failed;
     }
     return WriteResult::Written;

@@ -3,8 +3,9 @@
 // the track's audio from the working file with its fades and level applied,
 // post-silence. WAV is written here; FLAC and Ogg Vorbis go through the
 // IAudioEncoder implementations. Every output is first written beside its
-// target and only renamed onto it once complete, so a cancelled or failed
-// track never leaves a half-written file or harms an earlier one.
+// target under a name no other process can hold and only moved onto it once
+// complete and on disk (DurableFiles.h), so a cancelled or failed track never
+// leaves a half-written file or harms an earlier one.
 //
 // The working file is only read; the source recording is never opened.
 // Single threaded, on the thread that owns the document.
@@ -71,6 +72,7 @@ public:
     static constexpr const char* kOggWriteError = "Ogg Encoder Error. End of Stream found.";
     static constexpr const char* kOggFinishError = "Ogg Encoder Error. End of Stream not found.";
     static constexpr const char* kEncoderFinish = "Error finishing encoder.\n";
+    static constexpr const char* kAllocatingEncoder = "ERROR: allocating encoder\n";
     static constexpr const char* kNoEncoder = "No external encoder is chosen.";
 
     // Makes the encoder for a format other than WAV, or nullptr when the
@@ -81,6 +83,12 @@ public:
     CTrackExporter(CQuillon3Doc& doc, const ExportOptions& options);
 
     void SetEncoderFactory(EncoderFactory factory) { factory_ = std::move(factory); }
+
+    // Whether the outputs of the next calls may replace a file found at
+    // their path. Off (the default), a file there is kept and the track
+    // fails; the save turns it on only for a file whose replacement the user
+    // confirmed, so one that another run writes meanwhile is never lost.
+    void SetReplaceExisting(bool replace) { replaceExisting_ = replace; }
     static std::unique_ptr<IAudioEncoder> DefaultEncoder(const ExportOptions& options);
 
     // Writes element track of the track table (0: the whole recording) to
@@ -99,10 +107,13 @@ public:
     // (the track's texts, number, inputWav and path) are put into those
     // words, so no title can add or split an argument; the program is started
     // directly, never through a shell, and waited for. When the source was a
-    // FLAC file its comments are passed on as "-T NAME=value" pairs. Failed
-    // when the program cannot be started or reports failure (the user is
-    // told, an output the encoder left behind that did not exist before is
-    // removed). inputWav is not deleted here.
+    // FLAC file its comments are passed on as "-T NAME=value" pairs. The
+    // encoder's %OUT is a file of the same name in a private folder beside
+    // path; only a complete output is moved onto path, so a failing encoder
+    // leaves an earlier file there as it was. Failed when the program cannot
+    // be started or reports failure (the user is told). An interrupt reported
+    // through the progress window while it runs ("Really Abort?" answered
+    // Yes) stops the encoder: Cancelled. inputWav is not deleted here.
     WriteResult RunExternalEncoder(int32_t track, int32_t number, const std::string& inputWav,
                                    const std::string& path);
 
@@ -130,8 +141,12 @@ private:
     class WavSink;
     class EncoderSink;
 
-    std::unique_ptr<Sink> OpenSink(int32_t track, int32_t number, const std::string& path, int bits,
-                                   int channels, int64_t frames, int64_t dataBytes);
+    // shown: the path the user knows the output by (the WAV handed to an
+    // external encoder is named after its output).
+    std::unique_ptr<Sink> OpenSink(int32_t track, int32_t number, const std::string& path, const std::string& shown,
+                                   int bits, int channels, int64_t frames, int64_t dataBytes);
+    std::string StartFailureText(const std::string& path, const std::string& why) const;
+    std::string FinishFailureText(const std::string& path, const std::string& why) const;
     EncoderTags TagsFor(int32_t track, int32_t number) const;
     double TrackGain(int32_t start, int32_t length);
     bool AskAbort(CProgressWnd* progress);
@@ -142,6 +157,7 @@ private:
     EncoderFactory factory_;
     bool outputOpened_ = false;
     bool cancelled_ = false;
+    bool replaceExisting_ = false;
 };
 
 }  // namespace kelvane

@@ -1,10 +1,12 @@
 #include "output/ExternalEncoderRun.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -117,7 +119,11 @@ int Spawn(const std::string& program, char* const* argv, pid_t* pid)
     sigemptyset(&none);
     if (rc == 0) rc = posix_spawnattr_setsigdefault(&attributes, &all);
     if (rc == 0) rc = posix_spawnattr_setsigmask(&attributes, &none);
-    if (rc == 0) rc = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // A group of its own: the helpers an encoder starts are ended with it.
+    if (rc == 0) rc = posix_spawnattr_setpgroup(&attributes, 0);
+    if (rc == 0)
+        rc = posix_spawnattr_setflags(&attributes,
+                                      POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
     if (rc == 0) {
         // posix_spawn takes a path as it is; posix_spawnp searches PATH only
@@ -129,6 +135,43 @@ int Spawn(const std::string& program, char* const* argv, pid_t* pid)
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return rc;
+}
+
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+// How long a stopped encoder gets for each request before the next, harder one.
+constexpr auto kStopGrace = std::chrono::milliseconds(1000);
+
+// Waits for the child. Returns 0 with its status, or the errno value of a
+// failed wait.
+int WaitBlocking(pid_t pid, int* status)
+{
+    while (waitpid(pid, status, 0) < 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
+// True once the child has ended; it is left unreaped, so its process group
+// (named by its id) cannot be taken by another process meanwhile.
+bool HasEnded(pid_t pid)
+{
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno != EINTR;
+    return info.si_pid == pid;
+}
+
+// Interrupt, then terminate, then kill the child's whole group, each after
+// the grace time, until the child has ended. Helpers still in its group are
+// killed before the child is reaped.
+void StopGroup(pid_t pid)
+{
+    for (const int request : {SIGINT, SIGTERM, SIGKILL}) {
+        ::kill(-pid, request);
+        const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+        while (!HasEnded(pid) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(kPollInterval);
+        if (HasEnded(pid)) break;
+    }
+    ::kill(-pid, SIGKILL);
 }
 
 }  // namespace
@@ -215,7 +258,8 @@ std::vector<std::string> BuildEncoderArguments(const std::vector<std::string>& t
     return arguments;
 }
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments)
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::function<bool()>& stop)
 {
     ProgramRun run;
     try {
@@ -248,12 +292,22 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
         }
         run.started = true;
 
+        if (stop) {
+            while (!HasEnded(pid)) {
+                if (stop()) {
+                    StopGroup(pid);
+                    run.stopped = true;
+                    break;
+                }
+                std::this_thread::sleep_for(kPollInterval);
+            }
+        }
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0) {
-            if (errno == EINTR) continue;
-            run.error = "The encoder " + program + " could not be waited for: " + ErrnoText(errno) + ".";
+        if (const int rc = WaitBlocking(pid, &status)) {
+            run.error = "The encoder " + program + " could not be waited for: " + ErrnoText(rc) + ".";
             return run;
         }
+        if (run.stopped) return run;
         if (WIFEXITED(status)) {
             run.exitStatus = WEXITSTATUS(status);
         } else if (WIFSIGNALED(status)) {

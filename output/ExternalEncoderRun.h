@@ -6,6 +6,7 @@
 // never interpreted. The program is then started directly with that
 // argument vector.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,7 @@ struct ProgramRun {
     bool started = false;
     int exitStatus = -1;
     std::string error;
+    bool stopped = false;  // ended because stop asked for it
 };
 
 // Starts program with arguments and waits for it to end, however long that
@@ -69,7 +71,13 @@ struct ProgramRun {
 // one without it is refused (no interpreter is chosen for it).
 // An argument holding a zero byte cannot be passed and is refused. Never
 // throws.
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments);
+// The program runs in a process group of its own, so the helpers it starts
+// can be ended with it. stop, when given, is asked every few milliseconds
+// while it runs; once it answers true the program gets the interrupt
+// (SIGINT), then, if it is still running a moment later, SIGTERM and at last
+// SIGKILL, and the run is reported as stopped.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::function<bool()>& stop = {});
 
 // A sentence for the user when run failed: run.error when that is set,
 // "The encoder <program> ended with exit status <n>." for a non-zero exit;

@@ -3,9 +3,10 @@
 // interleaved integer samples in large blocks, finish. One virtual call per
 // block, never per sample, so the encoders run at the libraries' own speed.
 //
-// Every encoder writes to a temporary file beside the target and renames it
-// onto the target only when Finish succeeds. A failed or aborted export thus
-// leaves an earlier file of the same name untouched and no half-written one.
+// Every encoder writes to a partial file beside the target, under a name no
+// other process can hold, and moves it onto the target only when Finish
+// succeeds (see DurableFiles.h). A failed or aborted export thus leaves an
+// earlier file of the same name untouched and no half-written one.
 
 #include <cstddef>
 #include <cstdint>
@@ -40,8 +41,9 @@ public:
     virtual bool Write(const int32_t* interleaved, size_t frames) = 0;
 
     // Completes the stream and moves the file onto the path given to Open.
-    // Returns false with LastError() set if the stream could not be completed;
-    // the partial file is deleted then.
+    // Returns false with LastError() set if the stream could not be completed,
+    // or if a file exists at the path by then that may not be replaced; the
+    // partial file is deleted then.
     virtual bool Finish() = 0;
 
     // Stops encoding and deletes the partial file. Safe to call at any time,
@@ -50,6 +52,16 @@ public:
 
     // The last failure as a sentence for the user; empty after success.
     virtual const std::string& LastError() const = 0;
+
+    // Whether Finish may replace a file found at the path. The exporter
+    // allows it only for a file whose replacement the user confirmed; one
+    // that appears while the stream is written (another run saving to the
+    // same name) is then kept and Finish fails.
+    void SetReplaceExisting(bool replace) { replaceExisting_ = replace; }
+    bool ReplaceExisting() const { return replaceExisting_; }
+
+private:
+    bool replaceExisting_ = true;
 };
 
 // Why a tag cannot be written, as a sentence for the user, or empty when it
@@ -85,15 +97,6 @@ inline std::string TagProblem(std::string_view name, std::string_view value)
         p += follow + 1;
     }
     return {};
-}
-
-// The temporary file an encoder writes before Finish renames it onto path:
-// in the same folder, so the rename never crosses file systems.
-inline std::filesystem::path EncoderTempPath(const std::filesystem::path& path)
-{
-    std::filesystem::path temp = path;
-    temp += ".kelvane-partial";
-    return temp;
 }
 
 }  // namespace kelvane

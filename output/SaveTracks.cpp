@@ -1,8 +1,10 @@
 #include "output/SaveTracks.h"
 
+#include "document/CImporter.h"
 #include "document/CProgressWnd.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
+#include "output/DurableFiles.h"
 #include "output/OutputNames.h"
 #include "tracks/SectorGrid.h"
 
@@ -39,6 +41,18 @@ bool SameFile(const std::string& a, const std::string& b)
     const fs::path cb = fs::weakly_canonical(b, error);
     if (error) return a == b;
     return ca == cb;
+}
+
+// The same path as written: both made absolute and "." and ".." resolved
+// lexically, no link followed.
+bool SamePathAsWritten(const std::string& a, const std::string& b)
+{
+    if (a.empty() || b.empty()) return false;
+    std::error_code error;
+    const fs::path ca = fs::absolute(a, error).lexically_normal();
+    if (error) return false;
+    const fs::path cb = fs::absolute(b, error).lexically_normal();
+    return !error && ca == cb;
 }
 
 bool Unwritable(const fs::path& path)
@@ -104,23 +118,24 @@ bool SameFileSystem(const std::string& from, const std::string& to)
 
 // The single untouched track of a "Save && Close..." as WAV: the working
 // file is the output already. With an external encoder it is that
-// encoder's input; otherwise it is renamed onto the target (one rename
-// replaces an older file there). On failure the working file stays open and
-// in place.
+// encoder's input; otherwise it is moved onto the target in one rename,
+// replacing an older file there only when replace says so. On failure the
+// working file stays open and in place.
 bool HandOver(CQuillon3Doc& doc, CTrackExporter& exporter, const ExportOptions& options, int32_t number,
-              const std::string& target)
+              const std::string& target, bool replace)
 {
     std::error_code error;
     const fs::path folder = fs::path(target).parent_path();
     if (!folder.empty()) fs::create_directories(folder, error);
+    exporter.SetReplaceExisting(replace);
     if (options.external)
         return exporter.RunExternalEncoder(0, number, doc.workingPath, target) == WriteResult::Written;
     const std::string working = doc.workingPath;
     doc.workingFile.Close();
-    fs::rename(working, target, error);
-    if (error) {
+    std::string why;
+    if (PlaceFile(working, target, replace, &why) != Placement::Placed) {
         doc.workingFile.Open(working, CWaveFile::Mode::ReadWrite);
-        Tell(doc, std::string("The file ") + target + " could not be saved\n" + error.message());
+        Tell(doc, std::string("The file ") + target + " could not be saved\n" + why);
         return false;
     }
     // The file lives on under its new name: closing the document must not
@@ -202,16 +217,32 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
     // program made for it (a decoded copy, the working file) never.
     bool inputHit = false, unwritable = false, anyExists = false;
     std::vector<std::string> targets = out.paths;
+    // Whether each target held a file when it was listed: only those are
+    // replaced, once the user agreed; a file that appears later is kept.
+    std::vector<bool> replaceable(targets.size(), false);
+    // The file this save writes to replace the input, if it does.
+    std::string replacement;
     std::string listing;
-    for (std::string& target : targets) {
+    for (size_t k = 0; k < targets.size(); ++k) {
+        std::string& target = targets[k];
         const std::string path = target;
-        const bool isInput = SameFile(path, doc.userPath);
-        if ((isInput && !request.close) ||
-            (!isInput && (SameFile(path, doc.sourcePath) || SameFile(path, doc.workingPath))))
+        const bool namesInput = SameFile(path, doc.userPath);
+        // Only the input's path as written is replaced: another name of the
+        // recording (a symbolic or hard link) would replace it behind the
+        // user's back.
+        const bool replacesInput = request.close && namesInput && SamePathAsWritten(path, doc.userPath);
+        if ((namesInput && !replacesInput) ||
+            (!namesInput && (SameFile(path, doc.sourcePath) || SameFile(path, doc.workingPath))))
             inputHit = true;
-        if (isInput) target = doc.userPath + kReplaceSuffix;
+        if (replacesInput) {
+            // A leftover of that name (an earlier failed save, or the user's
+            // own file) is never taken for the new recording.
+            target = UnusedName(doc.userPath + kReplaceSuffix);
+            replacement = target;
+        }
         std::error_code error;
         const bool exists = fs::exists(fs::symlink_status(path, error));
+        replaceable[k] = exists && !replacesInput;
         if (exists) {
             anyExists = true;
             if (Unwritable(path)) unwritable = true;
@@ -248,7 +279,10 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
         const bool plain = t.start <= FirstAllowedStart(doc) && t.end == doc.tracks.At(0).end && t.fadeIn == 0 &&
                            t.fadeOut == 0 && t.preSilence == 0 && t.postSilence == 0;
         const bool wavOut = request.options.external || request.options.fileType == kFileTypeWav;
-        handOver = plain && request.close && wavOut && doc.sourceKind != kSourceMono &&
+        // A level change rewrites every sample: the working file is not the
+        // output then.
+        const bool levelled = request.options.normalise || request.options.scale;
+        handOver = plain && !levelled && request.close && wavOut && doc.sourceKind != kSourceMono &&
                    SameFileSystem(doc.workingPath, targets[0]);
         if (plain) {
             if (!handOver) doc.tracks.At(0).artist = t.artist;
@@ -282,21 +316,26 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
     CTrackExporter exporter(doc, request.options);
     exporter.ClearCancel();
     outcome.result = SaveResult::Saved;
+    bool replacementWritten = false;
     if (handOver) {
         const std::string& target = targets[0];
-        if (HandOver(doc, exporter, request.options, jobs[0].number, target)) {
+        if (HandOver(doc, exporter, request.options, jobs[0].number, target, replaceable[0])) {
             outcome.written.push_back(out.paths[0]);
             outcome.handedOver = true;
+            replacementWritten = target == replacement;
         } else {
             outcome.result = SaveResult::OutputFailed;
         }
     } else {
         for (size_t k = 0; k < jobs.size(); ++k) {
-            const std::string& path = targets[std::min(k, targets.size() - 1)];
+            const size_t at = std::min(k, targets.size() - 1);
+            const std::string& path = targets[at];
+            exporter.SetReplaceExisting(replaceable[at]);
             const WriteResult r =
                 exporter.WriteTrack(jobs[k].element, jobs[k].number, path, jobs[k].before, jobs[k].after);
             if (r == WriteResult::Written) {
                 outcome.written.push_back(out.paths[std::min(k, out.paths.size() - 1)]);
+                replacementWritten = replacementWritten || path == replacement;
                 continue;
             }
             outcome.result = r == WriteResult::Cancelled ? SaveResult::Cancelled : SaveResult::OutputFailed;
@@ -305,9 +344,12 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
     }
     doc.NotifyUpdate();
     if (outcome.result != SaveResult::Saved) {
-        // Nothing of a half-done replacement may stay behind.
+        for (size_t k = outcome.written.size(); k < jobs.size() && k < out.paths.size(); ++k)
+            outcome.notWritten.push_back(out.paths[k]);
+        // Nothing of a half-done replacement may stay behind; only the file
+        // this save wrote is removed.
         std::error_code ignored;
-        if (!doc.userPath.empty()) fs::remove(doc.userPath + kReplaceSuffix, ignored);
+        if (replacementWritten) fs::remove(replacement, ignored);
         return outcome;
     }
     doc.SetModifiedFlag(false);
@@ -315,17 +357,18 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
         const std::string input = doc.userPath;
         doc.DeleteContents();
         outcome.closed = true;
-        std::error_code error;
-        const std::string replacement = input + kReplaceSuffix;
-        if (!input.empty() && fs::exists(replacement, error)) {
-            // One rename: the input's path never lacks a file.
-            fs::rename(replacement, input, error);
-            if (error) {
-                Tell(doc, "The saved file could not replace " + input + ": " + error.message() +
-                              "\nIt was kept as " + replacement + ".");
-                outcome.result = SaveResult::OutputFailed;
-            } else {
+        if (replacementWritten) {
+            // One rename: the input's path never lacks a file. The new file
+            // is on disk before it, and the folder after it.
+            std::string why;
+            if (PlaceFile(replacement, input, true, &why) == Placement::Placed) {
                 outcome.replacedInput = true;
+            } else {
+                Tell(doc, "The recording was saved and closed, but the saved file could not replace " + input +
+                              ": " + why + "\nThe input file is kept as it was; the new file is kept as " +
+                              replacement + ".");
+                outcome.result = SaveResult::ClosedInputKept;
+                outcome.keptAs = replacement;
             }
         }
     }

@@ -69,6 +69,10 @@ enum class SaveResult {
     NoSpace,       // not enough room; the user was told; nothing written
     Cancelled,     // the user stopped; finished tracks stay, the partial one is gone
     OutputFailed,  // a track could not be written; no later track was tried
+    // Every track was written and the document closed, but the file written
+    // to replace the input could not be renamed over it: the input is as it
+    // was and the new file stays under SaveOutcome::keptAs.
+    ClosedInputKept,
 };
 
 struct SaveOutcome {
@@ -77,6 +81,8 @@ struct SaveOutcome {
     bool closed = false;               // "Save && Close..." closed the document
     bool handedOver = false;           // the working file itself became the output
     bool replacedInput = false;        // the input file now holds the saved track
+    std::string keptAs;                // ClosedInputKept: where the new file is
+    std::vector<std::string> notWritten;  // Cancelled, OutputFailed: the chosen paths not written
 };
 
 // The number each track line gets (0 for none), one per track line. Several
@@ -102,9 +108,13 @@ bool HasDiskSpace(uint64_t freeBytes, uint64_t bytesNeeded);
 // With request.close the document is closed only after every chosen track
 // was written: a refused, cancelled or failed save leaves it open and
 // modified, with its working file, so no correction is lost. An output
-// equal to the input is written as input + "~~~" and renamed over the input
-// once the document is closed: the input's path always holds either the old
-// or the new file. A single untouched track saved as WAV on the working
+// whose path is the input's as written (not another link to it, which is
+// refused) is written as input + "~~~" (or the first free variant of that
+// name) and renamed over the input once the document is closed: the input's
+// path always holds either the old or the new file, and only a file this
+// save wrote ever replaces it. An output replaces an existing file only when
+// the file was listed and the user confirmed; one that appears meanwhile
+// (another run saving there) is kept and the track fails. A single untouched track saved as WAV on the working
 // file's file system is handed over by renaming the working file (or by
 // running the external encoder on it), so nothing is copied.
 SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request);

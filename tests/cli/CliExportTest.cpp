@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -261,9 +262,15 @@ TEST_F(CliExport, ExternalEncoder_GetsEveryValueAsOneArgumentWithoutAShell)
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(Tree(out_.path()), std::set<std::string>{"democor01.xyz"}) << "the scratch WAV was left behind";
     const fs::path made = out_.file("democor01.xyz");
-    EXPECT_EQ(SplitNul(ReadText(capture_.file("args.bin"))),
-              (std::vector<std::string>{"-t", title, "-n", "1", "-a", "Two  Blanks", "-i", made.string() + ".wav", "-o",
-                                        made.string()}));
+    std::vector<std::string> args = SplitNul(ReadText(capture_.file("args.bin")));
+    ASSERT_EQ(args.size(), 10u);
+    // The encoder writes under the output's name in a private folder beside it.
+    const fs::path given = args.back();
+    EXPECT_EQ(given.filename(), made.filename());
+    EXPECT_EQ(given.parent_path().parent_path(), made.parent_path());
+    args.pop_back();
+    EXPECT_EQ(args, (std::vector<std::string>{"-t", title, "-n", "1", "-a", "Two  Blanks", "-i", made.string() + ".wav",
+                                              "-o"}));
     EXPECT_FALSE(fs::exists(out_.file("pwned")) || fs::exists(input_.file("pwned")) || fs::exists("pwned"));
 
     // The encoder got exactly the WAV a plain export writes.
@@ -309,6 +316,109 @@ TEST_F(CliExport, Close_ReplacesTheInputOnlyWhenAskedAndLeavesNoScratchFiles)
     const std::vector<int32_t> before = WavSamplesOf(demo_);
     ASSERT_EQ(now.size(), before.size());
     EXPECT_FALSE(now == before) << "the corrections did not reach the replaced input";
+}
+
+TEST_F(CliExport, TwoRunsSavingIntoOneFolder_OneSavesAndTheOtherFailsClearly)
+{
+    // Two sides of the same name from two albums, saved at the same time.
+    const fs::path album1 = input_.path() / "Album1", album2 = input_.path() / "Album2";
+    fs::create_directories(album1);
+    fs::create_directories(album2);
+    fs::copy_file(demo_, album1 / "side.wav");
+    fs::copy_file(demo_, album2 / "side.wav");
+    test::TempDir capture2{"kelvane-exp-io2"};
+    RunResult results[2];
+    auto run = [&](int k) {
+        const fs::path side = (k == 0 ? album1 : album2) / "side.wav";
+        results[k] = test::RunCliProcess({"--no-settings", "--quiet", "process", side.string(), "--out",
+                                          out_.path().string(), "--format", "flac"},
+                                         {home_.path(), home_.path() / "config", tmp_.path(),
+                                          k == 0 ? capture_.path() : capture2.path()});
+    };
+    std::thread other(run, 1);
+    run(0);
+    other.join();
+    const int ok = (results[0].exitStatus == 0) + (results[1].exitStatus == 0);
+    EXPECT_EQ(ok, 1) << results[0].err << "\n---\n" << results[1].err;
+    for (const RunResult& r : results) {
+        if (r.exitStatus == 0) continue;
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_TRUE(r.err.find("exist already") != std::string::npos ||
+                    r.err.find("was created by another program") != std::string::npos)
+            << r.err;
+    }
+    const std::set<std::string> names{"sidecor01.flac", "sidecor02.flac", "sidecor03.flac", "sidecor04.flac"};
+    EXPECT_EQ(Tree(out_.path()), names);
+    for (const std::string& n : names) {
+        const test::FlacContents flac = test::DecodeFlac(out_.file(n));
+        EXPECT_TRUE(flac.ok) << n << ": " << flac.error;
+    }
+}
+
+TEST_F(CliExport, Close_ThroughAnotherNameOfTheInput_IsRefused)
+{
+    const std::vector<uint8_t> original = test::ReadFileBytes(demo_);
+    const fs::path soft = out_.path() / "soft", hard = out_.path() / "hard";
+    fs::create_directories(soft);
+    fs::create_directories(hard);
+    fs::create_symlink(demo_, soft / "demo.wav");
+    fs::create_hard_link(demo_, hard / "demo.wav");
+    for (const fs::path& folder : {soft, hard}) {
+        const RunResult r = Run({"--no-settings", "--quiet", "process", demo_.string(), "--out", folder.string(),
+                                 "--rule", "INPUT", "--no-split", "--format", "wav", "--overwrite", "--close"});
+        EXPECT_EQ(r.exitStatus, 2) << folder << "\n" << r.err;
+        EXPECT_NE(r.err.find("must not be overwritten"), std::string::npos) << r.err;
+        EXPECT_TRUE(test::ReadFileBytes(demo_) == original);
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+        EXPECT_EQ(names, std::set<std::string>{"demo.wav"});
+    }
+    EXPECT_TRUE(fs::is_symlink(soft / "demo.wav"));
+}
+
+TEST_F(CliExport, Interrupt_WhileTheEncoderRuns_Exits130AndSaysWhatWasNotWritten)
+{
+    // An encoder deaf to the interrupt and to SIGTERM, that tells who
+    // started it.
+    const fs::path marker = capture_.file("encoder-parent");
+    const fs::path script = capture_.file("deaf");
+    {
+        std::ofstream out(script);
+        out << "#!/bin/sh\ntrap '' INT TERM\necho $PPID > '" << marker.string() << ".part'\nmv '" << marker.string()
+            << ".part' '" << marker.string() << "'\nsleep 60\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+    RunResult r;
+    std::thread run([&] {
+        r = Run({"--no-settings", "--quiet", "process", demo_.string(), "--out", out_.path().string(), "--format",
+                 "external:" + script.string(), "--encoder-command", "%IN %OUT", "--encoder-ext", "xyz", "--select",
+                 "1"});
+    });
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!fs::exists(marker) && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const pid_t cli = static_cast<pid_t>(std::atol(ReadText(marker).c_str()));
+    if (cli <= 0) {
+        run.join();
+        FAIL() << "the encoder never started\n" << r.err;
+    }
+    const auto interrupted = std::chrono::steady_clock::now();
+    ::kill(cli, SIGINT);
+    run.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, std::chrono::seconds(20));
+    EXPECT_EQ(r.exitStatus, 130) << r.err;
+    EXPECT_NE(r.err.find("not written: " + out_.file("democor01.xyz").string()), std::string::npos) << r.err;
+    EXPECT_TRUE(Tree(out_.path()).empty());
+}
+
+TEST_F(CliExport, OutputFolderThatIsAFile_IsReportedWithTheSystemsReason)
+{
+    const fs::path file = out_.file("plain");
+    ASSERT_TRUE(test::WriteFileBytes(file, {'x'}));
+    const RunResult r = Process({"--out", file.string(), "--format", "wav"});
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    EXPECT_NE(r.err.find(std::strerror(ENOTDIR)), std::string::npos) << r.err;
+    EXPECT_EQ(test::ReadFileBytes(file), std::vector<uint8_t>{'x'});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "output/EncoderList.h"
 #include "output/IAudioEncoder.h"
+#include "tests/output/PartialFiles.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -103,7 +104,7 @@ inline void ExpectOpenRefused(IAudioEncoder& enc, const std::filesystem::path& p
     EXPECT_FALSE(enc.Open(p, rate, bits, channels, 0, tags));
     EXPECT_NE(enc.LastError().find(expect), std::string::npos) << enc.LastError();
     EXPECT_FALSE(std::filesystem::exists(p));
-    EXPECT_FALSE(std::filesystem::exists(EncoderTempPath(p)));
+    EXPECT_TRUE(PartialFilesBeside(p).empty());
 }
 
 // Over an earlier file at p, an export that is aborted and one whose encoder
@@ -119,9 +120,9 @@ void ExpectUnfinishedKeepsEarlierFile(MakeEncoder make, const std::filesystem::p
         auto enc = make();
         ASSERT_TRUE(enc.Open(p, 44100, 16, 2, frames, {}));
         ASSERT_TRUE(enc.Write(noise.data(), frames));
-        EXPECT_TRUE(std::filesystem::exists(EncoderTempPath(p)));
+        EXPECT_EQ(PartialFilesBeside(p).size(), 1u);
         enc.Abort();
-        EXPECT_FALSE(std::filesystem::exists(EncoderTempPath(p)));
+        EXPECT_TRUE(PartialFilesBeside(p).empty());
         EXPECT_FALSE(enc.Finish());
         enc.Abort();  // twice is harmless
     }
@@ -130,7 +131,7 @@ void ExpectUnfinishedKeepsEarlierFile(MakeEncoder make, const std::filesystem::p
         ASSERT_TRUE(enc.Open(p, 44100, 16, 2, frames, {}));
         ASSERT_TRUE(enc.Write(noise.data(), frames));
     }
-    EXPECT_FALSE(std::filesystem::exists(EncoderTempPath(p)));
+    EXPECT_TRUE(PartialFilesBeside(p).empty());
     EXPECT_EQ(ReadFileBytes(p), earlier);
 }
 

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -255,6 +258,48 @@ TEST_F(EncoderRun, ExitStatusAndSignal_Reported)
     EXPECT_EQ(nine.exitStatus, -1);
     EXPECT_EQ(nine.error, "The encoder " + killed.string() + " was stopped by signal 9.");
     EXPECT_EQ(DescribeFailure(nine, killed.string()), nine.error);
+}
+
+// True while process pid exists and has not ended (a zombie has ended).
+bool Running(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return false;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+TEST_F(EncoderRun, Stop_InterruptsFirstThenEndsTheProgramAndItsHelpers)
+{
+    // One that leaves when interrupted: the interrupt is all it gets.
+    const std::filesystem::path polite = dir / "polite";
+    WriteScript(polite, "trap 'echo int > \"$out/got\"; exit 5' INT\nwhile :; do sleep 0.05; done\n");
+    int asked = 0;
+    ProgramRun run = RunProgram(polite.string(), {}, [&] { return ++asked >= 5; });
+    EXPECT_TRUE(run.started);
+    EXPECT_TRUE(run.stopped);
+    EXPECT_EQ(Read("got"), "int\n");
+
+    // One deaf to the interrupt and to SIGTERM, waiting for a helper of its
+    // own: both end, and soon.
+    const std::filesystem::path deaf = dir / "deaf";
+    WriteScript(deaf, "trap '' INT TERM\nsleep 120 &\necho $! > \"$out/helper.part\"\n"
+                      "mv \"$out/helper.part\" \"$out/helper\"\nwait\n");
+    const auto start = std::chrono::steady_clock::now();
+    run = RunProgram(deaf.string(), {}, [&] { return std::filesystem::exists(dir / "helper"); });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(run.stopped);
+    EXPECT_EQ(run.exitStatus, -1);
+    const pid_t helper = static_cast<pid_t>(std::atol(Read("helper").c_str()));
+    ASSERT_GT(helper, 0);
+    for (int i = 0; i < 100 && Running(helper); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(Running(helper));
+
+    // Never asked to stop, a program runs to its end.
+    run = RunProgram(script.string(), {}, [] { return false; });
+    EXPECT_FALSE(run.stopped);
+    EXPECT_EQ(run.exitStatus, 0);
 }
 
 TEST_F(EncoderRun, UnstartablePrograms_ReportedWithTheReason)

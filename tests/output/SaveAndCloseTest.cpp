@@ -7,6 +7,7 @@
 #include "output/CTrackExporter.h"
 #include "output/OutputNames.h"
 #include "output/SaveTracks.h"
+#include "tests/output/PartialFiles.h"
 #include "tests/output/SaveSession.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/FlacTestFiles.h"
@@ -207,6 +208,16 @@ std::string MakeRecordingEncoder(const Session& s, const std::string& name, int 
     return path;
 }
 
+// The encoder's %OUT: a file of the output's name in a private folder
+// beside the output, never the output itself.
+void ExpectPrivateOutput(const std::string& argument, const std::string& output)
+{
+    const fs::path made(argument);
+    EXPECT_EQ(made.filename(), fs::path(output).filename()) << argument;
+    EXPECT_EQ(made.parent_path().parent_path(), fs::path(output).parent_path()) << argument;
+    EXPECT_NE(made.parent_path().filename().string().find(kPartialNameMark), std::string::npos) << argument;
+}
+
 std::vector<std::string> RecordedArguments(const Session& s)
 {
     const std::string bytes = Slurp(s.Out("args.bin"));
@@ -242,9 +253,12 @@ TEST(ExternalEncoderExport, HostileTitlesArriveAsSingleArgumentsAndTheWavIsRemov
     ASSERT_EQ(o.result, SaveResult::Saved);
     ASSERT_EQ(o.written, (std::vector<std::string>{s->Out("01.xyz"), s->Out("02.xyz")}));
     // The last run was track 2's: the empty title is still one argument.
-    EXPECT_EQ(RecordedArguments(*s),
-              (std::vector<std::string>{"-t", "", "-a", "Two  Blanks", "-n", "2", "-i", s->Out("02.xyz.wav"), "-o",
-                                        s->Out("02.xyz")}));
+    std::vector<std::string> args = RecordedArguments(*s);
+    ASSERT_EQ(args.size(), 10u);
+    ExpectPrivateOutput(args.back(), s->Out("02.xyz"));
+    args.pop_back();
+    EXPECT_EQ(args, (std::vector<std::string>{"-t", "", "-a", "Two  Blanks", "-n", "2", "-i", s->Out("02.xyz.wav"), "-o"}));
+    EXPECT_TRUE(test::PartialFilesBeside(s->Out("02.xyz")).empty());
     EXPECT_FALSE(fs::exists(s->Out("pwned")));
     EXPECT_FALSE(fs::exists(s->Out("01.xyz.wav")));
     EXPECT_FALSE(fs::exists(s->Out("02.xyz.wav")));
@@ -315,7 +329,11 @@ TEST(ExternalEncoderExport, HandOverRunsTheEncoderOnTheWorkingFile)
     const SaveOutcome o = SaveTracks(*s->doc, r);
     ASSERT_EQ(o.result, SaveResult::Saved);
     EXPECT_TRUE(o.handedOver);
-    EXPECT_EQ(RecordedArguments(*s), (std::vector<std::string>{"-n", "9", "-i", working, "-o", s->Out("side-enc.xyz")}));
+    std::vector<std::string> args = RecordedArguments(*s);
+    ASSERT_EQ(args.size(), 6u);
+    ExpectPrivateOutput(args.back(), s->Out("side-enc.xyz"));
+    args.pop_back();
+    EXPECT_EQ(args, (std::vector<std::string>{"-n", "9", "-i", working, "-o"}));
     EXPECT_EQ(test::ReadFileBytes(s->Out("side-enc.xyz")), workingBytes);
     EXPECT_FALSE(fs::exists(working));
 }

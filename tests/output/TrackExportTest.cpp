@@ -9,6 +9,7 @@
 #include "settings/SettingsStore.h"
 #include "tests/support/FlacTestFiles.h"
 #include "tests/support/ScriptedInteraction.h"
+#include "tests/output/PartialFiles.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WavWriter.h"
@@ -71,9 +72,10 @@ test::WavContents Export(Loaded& l, int32_t track, bool before, bool after, Expo
                          const std::string& name = "out.wav")
 {
     CTrackExporter exporter(*l.doc, options);
+    exporter.SetReplaceExisting(true);  // the tests reuse their output names
     const std::string path = l.dir.file(name).string();
     EXPECT_EQ(exporter.WriteTrack(track, 1, path, before, after), WriteResult::Written);
-    EXPECT_FALSE(fs::exists(EncoderTempPath(path)));
+    EXPECT_TRUE(test::PartialFilesBeside(path).empty());
     return test::ReadWavSamples(path);
 }
 
@@ -338,7 +340,7 @@ TEST(TrackExport, OggOfADeepRecordingFinishesAndLeavesNoPartialFile)
     const std::string path = l->dir.file("out.ogg").string();
     ASSERT_EQ(exporter.WriteTrack(0, 0, path, false, false), WriteResult::Written);
     EXPECT_GT(fs::file_size(path), 1000u);
-    EXPECT_FALSE(fs::exists(EncoderTempPath(path)));
+    EXPECT_TRUE(test::PartialFilesBeside(path).empty());
 }
 
 TEST(TrackExport, ReallyAbortYesDeletesThePartialFileAndNoCarriesOn)
@@ -351,11 +353,12 @@ TEST(TrackExport, ReallyAbortYesDeletesThePartialFileAndNoCarriesOn)
     CTrackExporter exporter(*l->doc, {});
     EXPECT_EQ(exporter.WriteTrack(0, 1, path, false, false), WriteResult::Cancelled);
     EXPECT_TRUE(exporter.Cancelled());
-    EXPECT_FALSE(fs::exists(EncoderTempPath(path)));
+    EXPECT_TRUE(test::PartialFilesBeside(path).empty());
     EXPECT_EQ(test::ReadFileBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));  // an earlier file survives
 
     l->ui.Expect(CTrackExporter::kReallyAbort, MbAnswer::No);
     CTrackExporter again(*l->doc, {});
+    again.SetReplaceExisting(true);
     EXPECT_EQ(again.WriteTrack(0, 1, path, false, false), WriteResult::Written);
     EXPECT_FALSE(again.Cancelled());
     EXPECT_EQ(test::ReadWavSamples(path).samples.size(), 400000u);
