@@ -5,6 +5,7 @@
 #include "document/WavHeader.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
+#include "output/CApeEncoder.h"
 #include "output/CFlacEncoder.h"
 #include "output/COggEncoder.h"
 #include "output/DurableFiles.h"
@@ -219,6 +220,7 @@ std::unique_ptr<IAudioEncoder> CTrackExporter::DefaultEncoder(const ExportOption
     return nullptr;
 }
 
+    if (options.fileType == kFileTypeApe) return std::make_unique<CApeEncoder>(ApeCompressionLevelAt(options.apeLevelIndex));
 EncoderTags CTrackExporter::TagsFor(int32_t track, int32_t number) const
 {
     if (options_.fileType == kFileTypeOgg) return OggTags(doc_, track, number);
