@@ -12,6 +12,7 @@
 #include "output/OutputNames.h"
 #include "settings/SettingsStore.h"
 #include "tests/output/EncoderTestSupport.h"
+#include "tests/output/SaveSession.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TempDir.h"
@@ -23,6 +24,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -407,6 +409,51 @@ TEST(ApeEncoder, TrackExportWritesTheChosenLevelWithTheWaveSamples)
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->Tag("Title"), "Piece");
     EXPECT_EQ(reader->Tag("Track"), "2");
+}
+
+// A resampled track reaches its file through a WAV beside it, which
+// EncodeWaveFile turns into the APE file and removes.
+TEST(ApeEncoder, EncodeWaveFileTurnsTheWavIntoApeAndRemovesIt)
+{
+    auto s = test::OpenForSave(50000, {{0, 40000}});
+    s->doc->tracks.At(1).title = "Song";
+    const std::string ape = s->Out("song.ape");
+    const std::string temp = CTrackExporter::TemporaryWavPath(ape);
+    ASSERT_EQ(CTrackExporter(*s->doc, {}).WriteTrack(1, 3, temp, false, false), WriteResult::Written);
+    const std::vector<int32_t> samples = test::ReadWavSamples(temp).samples;
+
+    ExportOptions options;
+    options.fileType = kFileTypeApe;
+    ASSERT_EQ(CTrackExporter(*s->doc, options).EncodeWaveFile(1, 3, ape, temp), WriteResult::Written);
+    EXPECT_FALSE(fs::exists(temp));
+    ExpectSame(DecodeWithImport(ape), samples, 44100, 16, 2, "import");
+    int code = 0;
+    auto reader = CApeDecoder::Open(ape, code);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->Tag("Title"), "Song");
+    EXPECT_EQ(reader->Tag("Track"), "3");
+}
+
+// A track shorter than a frame is encoded, and checked, when the export
+// finishes; a check that fails then is the compressor failing to finish.
+TEST(ApeEncoder, AFailedCheckAtTheEndIsReportedAsTheEncoderNotFinishing)
+{
+    auto s = test::OpenForSave(30000, {{0, 20000}});
+    ExportOptions options;
+    options.fileType = kFileTypeApe;
+    CTrackExporter exporter(*s->doc, options);
+    exporter.SetEncoderFactory([](const ExportOptions&) {
+        auto enc = std::make_unique<CApeEncoder>(2000);
+        enc->SetVerifierTamperForTests([](std::vector<uint8_t>& packet, uint32_t) { packet[packet.size() / 2] ^= 0x10; });
+        return enc;
+    });
+    s->ui.AllowOkBoxes(true);
+    EXPECT_EQ(exporter.WriteTrack(1, 1, s->Out("broken.ape"), false, false), WriteResult::Failed);
+    const std::string shown = s->ui.Texts().back();
+    EXPECT_EQ(shown.rfind(CTrackExporter::kEncoderFinish, 0), 0u) << shown;
+    EXPECT_NE(shown.find("did not decode to the original samples"), std::string::npos) << shown;
+    EXPECT_FALSE(fs::exists(s->Out("broken.ape")));
+    EXPECT_TRUE(test::PartialFilesBeside(s->Out("broken.ape")).empty());
 }
 
 }  // namespace

@@ -379,6 +379,8 @@ TEST(TrackExport, UnusableRequestsAreReportedNotThrown)
     ExportOptions ape;
     ape.fileType = kFileTypeApe;
     CTrackExporter noEncoder(*l->doc, ape);
+    // An encoder that cannot be made is reported, not dereferenced.
+    noEncoder.SetEncoderFactory([](const ExportOptions&) { return std::unique_ptr<IAudioEncoder>(); });
     EXPECT_EQ(noEncoder.WriteTrack(0, 1, l->dir.file("x.ape").string(), false, false), WriteResult::NotOpened);
     EXPECT_FALSE(fs::exists(l->dir.file("x.ape")));
     EXPECT_EQ(l->ui.Messages().size(), 3u);
