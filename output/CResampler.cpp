@@ -23,7 +23,7 @@ namespace {
 constexpr int64_t kStepFrames = 0x40000;
 // The filters take the input in pieces this long, which keeps the buffers
 // between the stages small.
-constexpr size_t kPieceFrames = 16384;
+constexpr size_t kPieceFrames = 32768;
 
 std::string WithNumber(const char* pattern, int value)
 {
@@ -34,10 +34,9 @@ std::string WithNumber(const char* pattern, int value)
 
 std::string WithText(const char* pattern, const std::string& value)
 {
-    std::string text = pattern;
+    const std::string text = pattern;
     const size_t at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, value);
-    return text;
+    return at == std::string::npos ? text : text.substr(0, at) + value + text.substr(at + 2);
 }
 
 int32_t ProgressValue(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, 0, INT32_MAX)); }

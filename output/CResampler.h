@@ -12,8 +12,10 @@
 //
 // It asks and reports through the interaction interface, shows its progress
 // every 0x40000 frames and stops when asked to between those steps. A
-// conversion that does not finish leaves no output behind. One conversion
-// runs on one thread; separate conversions share nothing writable.
+// conversion that does not finish leaves no output behind. A conversion is
+// driven from one thread, which alone talks to the user and the progress
+// window; the filtering of a multi-channel file is shared with one helper
+// thread inside each step. Separate conversions share nothing writable.
 
 #include "output/Dither.h"
 

@@ -2,6 +2,10 @@
 
 #include "output/KaiserFir.h"
 
+#include <exception>
+#include <system_error>
+#include <thread>
+
 namespace kelvane {
 
 namespace {
@@ -19,7 +23,7 @@ int64_t ScaledUp(int64_t a, int64_t b, int64_t c)
 struct RateConverter::Filters {
     std::shared_ptr<const PolyphaseTable> shortTable;
     std::shared_ptr<const PolyphaseTable> stepTable;  // zero stuffing or keeping every osf-th sample
-    std::shared_ptr<FftFilterKernel> longKernel;
+    std::shared_ptr<const FftFilterKernel> longKernel;
 
     explicit Filters(const ResamplePlan& plan)
     {
@@ -42,7 +46,7 @@ struct RateConverter::Filters {
 RateConverter::RateConverter(const ResamplePlan& plan, int channels, int64_t inputFrames)
     : plan_(plan), channels_(channels),
       outputFrames_(plan.equal ? inputFrames : ScaledUp(inputFrames, plan.target, plan.source)),
-      converted_(static_cast<size_t>(channels))
+      single_(static_cast<size_t>(channels)), converted_(static_cast<size_t>(channels))
 {
     if (plan_.equal) return;
     filters_ = std::make_unique<Filters>(plan_);
@@ -79,6 +83,34 @@ void RateConverter::Interleave(std::vector<double>& out)
     }
 }
 
+template <typename Work>
+void RateConverter::ForEachChannel(const Work& work)
+{
+    const auto channels = static_cast<size_t>(channels_);
+    auto share = [&](size_t first) {
+        for (size_t c = first; c < channels; c += 2) work(c);
+    };
+    if (channels < 2) return share(0);
+    std::exception_ptr failure;
+    std::jthread helper;
+    try {
+        helper = std::jthread([&] {
+            try {
+                share(1);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the caller's does it all.
+        for (size_t c = 0; c < channels; ++c) work(c);
+        return;
+    }
+    share(0);
+    helper.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
 void RateConverter::Push(const double* interleaved, size_t frames, std::vector<double>& out)
 {
     const auto channels = static_cast<size_t>(channels_);
@@ -86,22 +118,23 @@ void RateConverter::Push(const double* interleaved, size_t frames, std::vector<d
         out.insert(out.end(), interleaved, interleaved + frames * channels);
         return;
     }
-    single_.resize(frames);
-    for (size_t c = 0; c < channels; ++c) {
-        for (size_t f = 0; f < frames; ++f) single_[f] = interleaved[f * channels + c];
+    ForEachChannel([&](size_t c) {
+        std::vector<double>& single = single_[c];
+        single.resize(frames);
+        for (size_t f = 0; f < frames; ++f) single[f] = interleaved[f * channels + c];
         converted_[c].clear();
-        chains_[c].Push(single_.data(), frames, converted_[c]);
-    }
+        chains_[c].Push(single.data(), frames, converted_[c]);
+    });
     Interleave(out);
 }
 
 void RateConverter::Finish(std::vector<double>& out)
 {
     if (plan_.equal) return;
-    for (size_t c = 0; c < chains_.size(); ++c) {
+    ForEachChannel([&](size_t c) {
         converted_[c].clear();
         chains_[c].Finish(converted_[c]);
-    }
+    });
     Interleave(out);
 }
 

@@ -4,6 +4,10 @@
 // out, every channel through its own chain of stages (ResampleStages.h)
 // sharing one set of filter tables. A plan for equal rates passes the frames
 // through.
+//
+// With two or more channels, half of them are filtered on a helper thread
+// while the caller's thread does the others; each call returns only when
+// both are done, so callers see a plain single-threaded object.
 
 #include "output/ResampleRatios.h"
 #include "output/ResampleStages.h"
@@ -35,13 +39,17 @@ private:
     struct Filters;
 
     void Interleave(std::vector<double>& out);
+    // Runs work(c) for every channel c, split over two threads when there
+    // are several channels.
+    template <typename Work>
+    void ForEachChannel(const Work& work);
 
     ResamplePlan plan_;
     int channels_;
     int64_t outputFrames_;
     std::unique_ptr<Filters> filters_;
     std::vector<ResampleChain> chains_;
-    std::vector<double> single_;
+    std::vector<std::vector<double>> single_;
     std::vector<std::vector<double>> converted_;
 };
 

@@ -1,7 +1,6 @@
 #include "output/ResampleStages.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace kelvane {
@@ -29,7 +28,8 @@ PolyphaseTable::PolyphaseTable(const std::vector<double>& h, int64_t upFactor, i
 }
 
 PolyphaseStage::PolyphaseStage(std::shared_ptr<const PolyphaseTable> table)
-    : table_(std::move(table)), history_(static_cast<size_t>(table_->taps - 1), 0.0), base_(-(table_->taps - 1))
+    : table_(std::move(table)), history_(static_cast<size_t>(table_->taps - 1), 0.0), base_(-(table_->taps - 1)),
+      j_(table_->centre / table_->up), p_(table_->centre % table_->up)
 {
 }
 
@@ -40,17 +40,31 @@ void PolyphaseStage::Run(int64_t maxOutputs, std::vector<double>& out)
 {
     const PolyphaseTable& t = *table_;
     const int64_t available = base_ + static_cast<int64_t>(history_.size());
-    for (; next_ < maxOutputs; ++next_) {
-        const int64_t q = next_ * t.down + t.centre;
-        const int64_t j = q / t.up;
-        if (j >= available) break;
-        const double* c = t.coeffs.data() + (q % t.up) * t.taps;
-        const double* x = history_.data() + (j - (t.taps - 1) - base_);
-        double sum = 0.0;
-        for (int i = 0; i < t.taps; ++i) sum += c[i] * x[i];
-        out.push_back(sum);
+    const int64_t stepJ = t.down / t.up;
+    const int64_t stepP = t.down % t.up;
+    const int taps = t.taps;
+    for (; next_ < maxOutputs && j_ < available; ++next_) {
+        const double* c = t.coeffs.data() + p_ * taps;
+        const double* x = history_.data() + (j_ - (taps - 1) - base_);
+        // Four partial sums keep the additions from waiting on each other.
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        int i = 0;
+        for (; i + 4 <= taps; i += 4) {
+            s0 += c[i] * x[i];
+            s1 += c[i + 1] * x[i + 1];
+            s2 += c[i + 2] * x[i + 2];
+            s3 += c[i + 3] * x[i + 3];
+        }
+        for (; i < taps; ++i) s0 += c[i] * x[i];
+        out.push_back((s0 + s1) + (s2 + s3));
+        j_ += stepJ;
+        p_ += stepP;
+        if (p_ >= t.up) {
+            p_ -= t.up;
+            ++j_;
+        }
     }
-    const int64_t needed = (next_ * t.down + t.centre) / t.up - (t.taps - 1);
+    const int64_t needed = j_ - (taps - 1);
     const int64_t drop = std::min<int64_t>(needed - base_, static_cast<int64_t>(history_.size()));
     if (drop > kHistorySlack) {
         history_.erase(history_.begin(), history_.begin() + drop);
@@ -79,26 +93,25 @@ FftFilterKernel::FftFilterKernel(const std::vector<double>& h, int size)
       spectrum(static_cast<size_t>(size), 0.0)
 {
     std::copy(h.begin(), h.end(), spectrum.begin());
+    CRealFft fft;
     fft.Forward(spectrum.data(), fftSize);
 }
 
-FftFilterStage::FftFilterStage(std::shared_ptr<FftFilterKernel> kernel)
-    : kernel_(std::move(kernel)), pending_(static_cast<size_t>(kernel_->block), 0.0),
-      work_(static_cast<size_t>(kernel_->fftSize), 0.0), overlap_(static_cast<size_t>(kernel_->fftSize), 0.0),
-      skip_((kernel_->taps - 1) / 2)
+FftFilterStage::FftFilterStage(std::shared_ptr<const FftFilterKernel> kernel)
+    : kernel_(std::move(kernel)), skip_((kernel_->taps - 1) / 2)
 {
+    for (std::vector<double>& b : buffers_) b.assign(static_cast<size_t>(kernel_->fftSize), 0.0);
 }
 
 void FftFilterStage::RunBlock(std::vector<double>& out)
 {
-    FftFilterKernel& k = *kernel_;
+    const FftFilterKernel& k = *kernel_;
     const auto size = static_cast<size_t>(k.fftSize);
     const auto block = static_cast<size_t>(k.block);
-    std::copy(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(filled_), work_.begin());
-    std::fill(work_.begin() + static_cast<std::ptrdiff_t>(filled_), work_.end(), 0.0);
-    double* a = work_.data();
+    double* a = buffers_[current_].data();
+    std::fill(a + filled_, a + size, 0.0);
     const double* s = k.spectrum.data();
-    k.fft.Forward(a, k.fftSize);
+    fft_.Forward(a, k.fftSize);
     a[0] *= s[0];
     a[1] *= s[1];
     for (size_t i = 2; i < size; i += 2) {
@@ -107,16 +120,22 @@ void FftFilterStage::RunBlock(std::vector<double>& out)
         a[i] = re;
         a[i + 1] = im;
     }
-    k.fft.Inverse(a, k.fftSize);
-    for (size_t i = 0; i < size; ++i) overlap_[i] += a[i];
+    fft_.Inverse(a, k.fftSize);
 
+    // The block's first size - block outputs also get the previous block's
+    // spill; the rest are this block's alone.
+    const double* spill = buffers_[1 - current_].data() + block;
+    const size_t spilled = size - block;
     const size_t drop = static_cast<size_t>(std::min<int64_t>(skip_, k.block));
-    out.insert(out.end(), overlap_.begin() + static_cast<std::ptrdiff_t>(drop),
-               overlap_.begin() + static_cast<std::ptrdiff_t>(block));
+    const size_t start = out.size();
+    out.resize(start + block - drop);
+    double* to = out.data() + start;
+    const size_t joint = std::max(drop, std::min(spilled, block));
+    for (size_t i = drop; i < joint; ++i) *to++ = a[i] + spill[i];
+    for (size_t i = joint; i < block; ++i) *to++ = a[i];
     skip_ -= static_cast<int64_t>(drop);
     produced_ += static_cast<int64_t>(block - drop);
-    std::memmove(overlap_.data(), overlap_.data() + block, (size - block) * sizeof(double));
-    std::fill(overlap_.begin() + static_cast<std::ptrdiff_t>(size - block), overlap_.end(), 0.0);
+    current_ = 1 - current_;
     filled_ = 0;
 }
 
@@ -125,7 +144,7 @@ void FftFilterStage::Push(const double* in, size_t n, std::vector<double>& out)
     const auto block = static_cast<size_t>(kernel_->block);
     while (n > 0) {
         const size_t take = std::min(n, block - filled_);
-        std::copy(in, in + take, pending_.begin() + static_cast<std::ptrdiff_t>(filled_));
+        std::copy(in, in + take, buffers_[current_].begin() + static_cast<std::ptrdiff_t>(filled_));
         filled_ += take;
         in += take;
         n -= take;
@@ -137,11 +156,7 @@ void FftFilterStage::Finish(int64_t total, std::vector<double>& out)
 {
     const size_t start = out.size();
     const int64_t before = produced_;
-    while (produced_ < total) {
-        std::fill(pending_.begin() + static_cast<std::ptrdiff_t>(filled_), pending_.end(), 0.0);
-        filled_ = pending_.size();
-        RunBlock(out);
-    }
+    while (produced_ < total) RunBlock(out);
     const int64_t keep = std::max<int64_t>(0, total - before);
     if (static_cast<int64_t>(out.size() - start) > keep) out.resize(start + static_cast<size_t>(keep));
     produced_ = std::max(before, total);

@@ -4,8 +4,9 @@
 // time n / (its output rate), the filters' own delays being taken out here,
 // so that a converted file lines up with its source sample for sample.
 //
-// The filter tables are built once per conversion and shared by the channels'
-// stages; one conversion runs on one thread.
+// The filter tables are built once per conversion and shared, read-only, by
+// the channels' stages; each stage has its own working state, so different
+// channels may run on different threads.
 
 #include "filters/CRealFft.h"
 
@@ -57,6 +58,11 @@ private:
     std::vector<double> history_;  // inputs from absolute index base_ on
     int64_t base_;
     int64_t next_ = 0;  // index of the next output
+    // Where the next output's filter sits: q = next_ * down + centre, as
+    // input index j = q / up and phase p = q % up, kept up to date by
+    // addition so that no output needs a division.
+    int64_t j_;
+    int64_t p_;
 };
 
 // A long FIR at one rate, applied by overlap-add of FFT blocks: each block of
@@ -69,24 +75,26 @@ struct FftFilterKernel {
     int64_t taps;
     int64_t block;
     std::vector<double> spectrum;  // packed as CRealFft packs it
-    CRealFft fft;                  // shared by the channels, one at a time
 };
 
 class FftFilterStage final : public ResampleStage {
 public:
-    explicit FftFilterStage(std::shared_ptr<FftFilterKernel> kernel);
+    explicit FftFilterStage(std::shared_ptr<const FftFilterKernel> kernel);
     void Push(const double* in, size_t n, std::vector<double>& out) override;
     void Finish(int64_t total, std::vector<double>& out) override;
 
 private:
     void RunBlock(std::vector<double>& out);
 
-    std::shared_ptr<FftFilterKernel> kernel_;
-    std::vector<double> pending_;  // inputs of the block being filled
+    std::shared_ptr<const FftFilterKernel> kernel_;
+    CRealFft fft_;
+    // Two transform buffers in turn: the current one collects the inputs of
+    // the block being filled and is transformed in place; the other still
+    // holds, from its block index on, what the previous block spilled over.
+    std::vector<double> buffers_[2];
+    int current_ = 0;
     size_t filled_ = 0;
-    std::vector<double> work_;
-    std::vector<double> overlap_;  // the tail of earlier blocks, fftSize long
-    int64_t skip_;                 // outputs still to drop for the filter's delay
+    int64_t skip_;  // outputs still to drop for the filter's delay
     int64_t produced_ = 0;
 };
 
