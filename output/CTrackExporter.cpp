@@ -217,10 +217,10 @@ std::unique_ptr<IAudioEncoder> CTrackExporter::DefaultEncoder(const ExportOption
     if (options.fileType == kFileTypeFlac)
         return std::make_unique<CFlacEncoder>(FlacCompressionLevelAt(options.flacLevelIndex));
     if (options.fileType == kFileTypeOgg) return std::make_unique<COggEncoder>(OggQualityAt(options.oggQualityIndex));
+    if (options.fileType == kFileTypeApe) return std::make_unique<CApeEncoder>(ApeCompressionLevelAt(options.apeLevelIndex));
     return nullptr;
 }
 
-    if (options.fileType == kFileTypeApe) return std::make_unique<CApeEncoder>(ApeCompressionLevelAt(options.apeLevelIndex));
 EncoderTags CTrackExporter::TagsFor(int32_t track, int32_t number) const
 {
     if (options_.fileType == kFileTypeOgg) return OggTags(doc_, track, number);
