@@ -1,6 +1,7 @@
 #include "CliApp.h"
 
 #include "cli/Report.h"
+#include "cli/ReportFile.h"
 #include "cli/TerminalInteraction.h"
 #include "cli/TerminalText.h"
 #include "declick/CAutoProcessor.h"
@@ -74,6 +75,7 @@ const char* kUsage =
     "      --title N=TEXT        the title of track N (repeatable)\n"
     "      --events-json OUT     write the report of the processed recording to OUT\n"
     "      --corrected OUT.wav   write the corrected recording (a complete WAV) to OUT.wav\n"
+    "                            (either may be - for standard output, a FIFO or a device)\n"
     "      --out DIR             save the tracks into DIR (made if missing); without it no track is saved\n"
     "      --format F            the format of the saved tracks: wav, flac (default), ogg, ape, or\n"
     "                            external:PROGRAM to hand each track as a WAV to a command-line encoder\n"
@@ -469,26 +471,61 @@ bool SameFile(const std::string& a, const std::string& b)
     return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec) && !ec;
 }
 
-// Writes through a temporary file beside the target and renames it into
-// place, so a failed run never leaves half a file under the name asked for.
-bool WriteAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write)
+// Scratch file names and the lock files that guard them.
+std::vector<std::string> WithLockFiles(std::vector<std::string> names)
 {
-    std::error_code dirError;
-    if (std::filesystem::is_directory(path, dirError)) return false;
-    const std::string tmp = UnusedName(path + ".part");
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out || !write(out) || !out.flush()) {
-            out.close();
-            std::error_code ec;
-            std::filesystem::remove(tmp, ec);
-            return false;
-        }
+    const size_t count = names.size();
+    for (size_t i = 0; i < count; ++i)
+        if (!names[i].empty()) names.push_back(names[i] + kScratchLockSuffix);
+    return names;
+}
+
+// The scratch files the import will make for the input, under the names it
+// gives them when those are free: the decoded copy of a FLAC or APE input,
+// and the working copy. Whether a WAV input is mono, and so gets a decoded
+// copy too, is only known once it is read; ScratchFileTaken covers that.
+std::vector<std::string> PredictedScratchFiles(CQuillon3Doc& doc, const Args& args)
+{
+    namespace fs = std::filesystem;
+    const int tempMode = doc.Settings().Get(settings::TempMode);
+    const std::string tempPath = doc.Settings().Get(settings::TempPath);
+    std::vector<std::string> names;
+    std::string source = args.file;
+    const size_t extension = PathTail(args.file, 5) == ".flac" ? 5 : PathTail(args.file, 4) == ".ape" ? 4 : 0;
+    if (extension != 0) {
+        // The decoded copy goes where the working copy goes.
+        const fs::path folder = fs::path(CImporter::WorkingFilePath(args.file, tempMode, tempPath)).parent_path();
+        source = (folder / ReplaceTail(fs::path(args.file).filename().string(), extension, ".tmp")).string();
+        names.push_back(source);
     }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) std::filesystem::remove(tmp, ec);
-    return !ec;
+    names.push_back(CImporter::WorkingFilePath(source, tempMode, tempPath));
+    return WithLockFiles(names);
+}
+
+// A report written under a scratch file's name would be deleted with it when
+// the run ends (or be renamed over the open working copy), so such a name is
+// refused: before the import by the names it will choose, and after it by
+// the files it did make.
+std::optional<std::string> ScratchFileTaken(const ReportTarget& target, const std::vector<std::string>& scratch)
+{
+    namespace fs = std::filesystem;
+    for (const std::string& name : scratch) {
+        if (name.empty()) continue;
+        if (TargetIsFile(target, name)) return name;
+        if (target.kind != ReportTarget::Kind::File || target.exists) continue;
+        std::error_code ea, eb;
+        const fs::path a = fs::weakly_canonical(fs::absolute(target.path, ea), ea);
+        const fs::path b = fs::weakly_canonical(fs::absolute(name, eb), eb);
+        if (!ea && !eb && a == b) return name;
+    }
+    return std::nullopt;
+}
+
+int RefuseScratchName(const ReportTarget& target, const std::string& scratch)
+{
+    std::cerr << "kelvane-cli: " << Printable(target.given) << " is the name of this run's scratch file "
+              << Printable(scratch) << "; give another name\n";
+    return kExitRefused;
 }
 
 bool CopyWorkingFile(CQuillon3Doc& doc, std::ostream& out)
@@ -737,6 +774,36 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
         std::cerr << "kelvane-cli: --events-json and --corrected name the same file\n";
         return kExitRefused;
     }
+    // Where the report and the corrected recording go is settled now: a name
+    // that cannot be written is refused before the work, not after it.
+    std::optional<ReportTarget> reportTarget, correctedTarget;
+    const std::vector<std::string> predictedScratch = PredictedScratchFiles(doc, args);
+    for (auto [given, target] : {std::pair{&args.eventsJson, &reportTarget}, std::pair{&args.corrected, &correctedTarget}}) {
+        if (!*given) continue;
+        std::string refusal;
+        *target = PlanReportTarget(**given, refusal);
+        if (!*target) {
+            std::cerr << "kelvane-cli: " << Printable(refusal) << "\n";
+            return kExitRefused;
+        }
+        if (TargetIsFile(**target, args.file)) {
+            std::cerr << "kelvane-cli: " << Printable(**given) << " is the input recording; it is never written\n";
+            return kExitRefused;
+        }
+        if (const std::optional<std::string> scratch = ScratchFileTaken(**target, predictedScratch))
+            return RefuseScratchName(**target, *scratch);
+    }
+    if (reportTarget && correctedTarget && SameTarget(*reportTarget, *correctedTarget)) {
+        std::cerr << "kelvane-cli: --events-json and --corrected name the same file\n";
+        return kExitRefused;
+    }
+    for (std::optional<ReportTarget>* target : {&reportTarget, &correctedTarget}) {
+        std::string error;
+        if (*target && !TakeStandardOutput(**target, error)) {
+            std::cerr << "kelvane-cli: " << Printable(error) << "\n";
+            return kExitFailed;
+        }
+    }
     if (args.sensitivity) doc.sensitivity = *args.sensitivity;
     if (args.mode) doc.mode = *args.mode;
     if (args.discriminator) doc.discriminator = *args.discriminator;
@@ -755,6 +822,15 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     const auto started = std::chrono::steady_clock::now();
     const OpResult r = OpenInput(doc, args);
     if (!r.Ok()) return ExitFor(r);
+    const std::vector<std::string> made =
+        WithLockFiles({doc.workingPath, doc.sourcePath != args.file ? doc.sourcePath : std::string()});
+    for (const std::optional<ReportTarget>* target : {&reportTarget, &correctedTarget}) {
+        if (!*target) continue;
+        if (const std::optional<std::string> scratch = ScratchFileTaken(**target, made)) {
+            doc.DeleteContents();
+            return RefuseScratchName(**target, *scratch);
+        }
+    }
     const double duration = DurationSeconds(doc);
 
     std::unique_ptr<CProgressWnd> progress = doc.Ui().CreateProgress(false);
@@ -789,19 +865,20 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
         doc.DeleteContents();
         return kExitFailed;
     }
-    if (args.eventsJson &&
-        !WriteAtomically(*args.eventsJson, [&](std::ostream& out) {
+    for (const std::optional<ReportTarget>* target : {&reportTarget, &correctedTarget}) {
+        if (!*target) continue;
+        std::string error;
+        const auto write = [&](std::ostream& out) {
+            if (target == &correctedTarget) return CopyWorkingFile(doc, out);
             WriteEventsJson(out, doc);
             return static_cast<bool>(out);
-        })) {
-        std::cerr << "kelvane-cli: cannot write " << *args.eventsJson << "\n";
-        doc.DeleteContents();
-        return kExitFailed;
-    }
-    if (args.corrected && !WriteAtomically(*args.corrected, [&](std::ostream& out) { return CopyWorkingFile(doc, out); })) {
-        std::cerr << "kelvane-cli: cannot write " << *args.corrected << "\n";
-        doc.DeleteContents();
-        return kExitFailed;
+        };
+        const ReportWrite written = WriteReport(**target, write, [] { return g_interrupted != 0; }, error);
+        if (written == ReportWrite::Failed) std::cerr << "kelvane-cli: " << Printable(error) << "\n";
+        if (written != ReportWrite::Written) {
+            doc.DeleteContents();
+            return written == ReportWrite::Cancelled ? kExitInterrupted : kExitFailed;
+        }
     }
     std::printf("%s: %s, %d Hz, %d bits, %.1f s\n", Printable(args.file).c_str(), StatusWord(doc.status).c_str(), doc.sampleRate,
                 doc.bitsPerSample, duration);

@@ -4,7 +4,10 @@
 // tests, and every file the tool leaves anywhere can be seen.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <fstream>
 #include <cerrno>
 #include <regex>
+#include <atomic>
 #include <set>
 #include <sstream>
 #include <string>
@@ -710,20 +714,6 @@ TEST_F(CliRun, Process_TrackTextsAndTimingsAreStoredLikeTheDialogStoresThem)
     EXPECT_EQ(RunOn({"--no-settings", "process", file.string(), "--title", "x=y"}, file).exitStatus, 2);
 }
 
-TEST_F(CliRun, Process_ReportThatCannotBeWrittenFailsWithExitOne)
-{
-    const fs::path file = input_.file("a.wav");
-    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100)));
-    fs::create_directory(reports_.file("dir.json"));
-    for (const fs::path& out : {reports_.file("no-such-folder") / "r.json", reports_.file("dir.json")}) {
-        SCOPED_TRACE(out.string());
-        const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", out.string()}, file);
-        EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_NE(r.err.find("kelvane-cli: cannot write " + out.string()), std::string::npos) << r.err;
-    }
-    EXPECT_FALSE(fs::exists(reports_.file("no-such-folder")));
-}
-
 // KNOWN FAULT (not fixed here): the report path is not checked against the
 // input, so naming the recording itself as --events-json OUT truncates it and
 // writes JSON over the user's audio. The tool should refuse such a command
@@ -777,6 +767,203 @@ TEST_F(CliRun, Import_UsersFileWithTheScratchNameIsKept)
         EXPECT_TRUE(r.exitStatus == 0 || !r.err.empty()) << "a refusal needs a reason";
         EXPECT_TRUE(test::ReadFileBytes(bystander) == notes) << c.bystander << " was overwritten or deleted";
     }
+}
+
+// --- where the report and the corrected recording go ------------------------
+
+// Reads a FIFO while the tool runs. Opened before the tool starts, without
+// blocking, so a tool that never opens the FIFO cannot hang the test.
+class FifoReader {
+public:
+    explicit FifoReader(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
+    {
+        if (fd_ >= 0) thread_ = std::thread([this] { Read(); });
+    }
+    ~FifoReader() { Finish(); }
+    bool Opened() const { return fd_ >= 0; }
+    // What came through, once the tool has ended.
+    std::string Finish()
+    {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        return text_;
+    }
+
+private:
+    void Read()
+    {
+        char buffer[65536];
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            ::poll(&p, 1, 20);
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                text_.append(buffer, static_cast<size_t>(n));
+                continue;
+            }
+            // A writer came and went: the end. Without one, only the stop.
+            if ((n == 0 && (p.revents & POLLHUP)) || stop_) return;
+        }
+    }
+
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::string text_;
+};
+
+// The names in a folder, links left unfollowed (one leads to our stdout).
+std::set<std::string> Names(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+bool IsJsonReport(const std::string& text)
+{
+    std::string error;
+    const QJsonObject o = ParseObject(text, error);
+    return error.empty() && o.contains("events") && o.contains("tracks");
+}
+
+TEST_F(CliRun, ReportTargets_StandardOutputFifoAndLinksAreWrittenThroughNotReplaced)
+{
+    const fs::path file = input_.file("a.wav");
+    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100)));
+    const std::vector<std::string> base{"--no-settings", "--quiet", "process", file.string()};
+    auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+
+    // "-" and a link to /proc/self/fd/1 (as /dev/stdout is; that one is left
+    // alone, lest a faulty build replace it): the report alone on standard
+    // output, the summary on standard error.
+    const fs::path toStdout = reports_.file("stdout.json");
+    fs::create_symlink("/proc/self/fd/1", toStdout);
+    for (const std::string& name : {std::string("-"), toStdout.string()}) {
+        SCOPED_TRACE(name);
+        const RunResult r = RunOn(with({"--events-json", name}), file);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_TRUE(IsJsonReport(r.out)) << r.out.substr(0, 300);
+        EXPECT_NE(r.err.find("Clicks corrected:"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(fs::is_symlink(toStdout));
+    EXPECT_FALSE(fs::exists(fs::symlink_status("-"))) << "a file named - was made";
+
+    // The corrected recording on standard output: the whole WAV.
+    const RunResult wav = RunOn(with({"--corrected", "-"}), file);
+    EXPECT_EQ(wav.exitStatus, 0) << wav.err;
+    EXPECT_EQ(wav.out.size(), fs::file_size(file));
+    EXPECT_EQ(wav.out.substr(0, 4), "RIFF");
+    const RunResult both = RunOn(with({"--events-json", "-", "--corrected", toStdout.string()}), file);
+    EXPECT_EQ(both.exitStatus, 2);
+    EXPECT_NE(both.err.find("name the same file"), std::string::npos) << both.err;
+
+    // A FIFO is written through and stays a FIFO.
+    const fs::path fifo = reports_.file("pipe.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    FifoReader reader(fifo);
+    ASSERT_TRUE(reader.Opened());
+    const RunResult piped = RunOn(with({"--events-json", fifo.string()}), file);
+    const std::string through = reader.Finish();
+    EXPECT_EQ(piped.exitStatus, 0) << piped.err;
+    EXPECT_TRUE(IsJsonReport(through)) << through.substr(0, 300);
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo))) << "the FIFO was replaced";
+
+    // A link to a regular file: the file gets the new content, the link stays.
+    const fs::path real = reports_.file("real.json");
+    const fs::path link = reports_.file("link.json");
+    ASSERT_TRUE(test::WriteFileBytes(real, {'o', 'l', 'd'}));
+    fs::create_symlink("real.json", link);
+    const RunResult linked = RunOn(with({"--events-json", link.string()}), file);
+    EXPECT_EQ(linked.exitStatus, 0) << linked.err;
+    EXPECT_TRUE(fs::is_symlink(link)) << "the link was replaced by a file";
+    EXPECT_TRUE(IsJsonReport(ReadText(real)));
+    EXPECT_TRUE((Names(reports_.path()) == std::set<std::string>{"stdout.json", "pipe.json", "real.json", "link.json"}))
+        << Join(Names(reports_.path()));
+}
+
+TEST_F(CliRun, ReportTargets_DevicesAreWrittenThroughAndBadTargetsRefusedBeforeTheWork)
+{
+    const fs::path file = input_.file("a.wav");
+    ASSERT_TRUE(test::WriteWav(file, {}, ShortMusic(44100)));
+    // Device nodes of our own where the system allows it, so that nothing
+    // under /dev is ever at stake; else the system's, which an ordinary user
+    // cannot replace anyway.
+    fs::path null = reports_.file("null"), full = reports_.file("full");
+    if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 || ::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+        null = "/dev/null";
+        full = "/dev/full";
+    }
+    const RunResult toNull = RunOn({"--no-settings", "--quiet", "process", file.string(), "--corrected", null.string()}, file);
+    EXPECT_EQ(toNull.exitStatus, 0) << toNull.err;
+    const RunResult toFull = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", full.string()}, file);
+    EXPECT_EQ(toFull.exitStatus, 1);
+    EXPECT_NE(toFull.err.find("cannot write " + full.string() + ": No space left on device"), std::string::npos) << toFull.err;
+    for (const fs::path& device : {null, full})
+        EXPECT_TRUE(fs::is_character_file(fs::symlink_status(device))) << device << " was replaced";
+
+    // Refused with exit 2 before any work: no summary, nothing made.
+    fs::create_symlink("nowhere.json", reports_.file("dangling.json"));
+    fs::create_directory(reports_.file("folder.json"));
+    const std::set<std::string> before = Tree(reports_.path());
+    struct Case {
+        fs::path out;
+        std::string reason;
+    };
+    for (const Case& c : {Case{reports_.file("dangling.json"), "is a symbolic link to a file that does not exist"},
+                          Case{reports_.file("folder.json"), "is a folder"},
+                          Case{reports_.file("no-such-folder") / "r.json", "does not exist"}}) {
+        SCOPED_TRACE(c.out.string());
+        const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), "--events-json", c.out.string()}, file);
+        EXPECT_EQ(r.exitStatus, 2);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(Tree(reports_.path()) == before) << Join(Tree(reports_.path()));
+}
+
+TEST_F(CliRun, ReportTargets_TheRunsOwnScratchFilesAreRefusedBeforeTheWork)
+{
+    const auto music = ShortMusic(44100);
+    ASSERT_TRUE(test::WriteFlac(input_.file("f.flac"), {}, music));
+    ASSERT_TRUE(test::WriteWav(input_.file("s.wav"), {}, music));
+    test::WavOptions mono;
+    mono.channels = 1;
+    ASSERT_TRUE(test::WriteWav(input_.file("m.wav"), mono, MonoOf(music)));
+    struct Case {
+        const char* input;
+        fs::path out;  // the name a scratch file of the run would have
+    };
+    // The decoded copy and the working copy, both kept in TMPDIR by default;
+    // the mono input's decoded copy is only known once the file is read.
+    const std::vector<Case> cases = {{"f.flac", tmp_.file("f.tmp")}, {"f.flac", tmp_.file("f~.wav")},
+                                     {"s.wav", tmp_.file("s~.wav")}, {"m.wav", tmp_.file("m.tmp")},
+                                     {"m.wav", tmp_.file("m~.wav")}};
+    for (const Case& c : cases) {
+        for (const char* option : {"--corrected", "--events-json"}) {
+            SCOPED_TRACE(std::string(c.input) + " " + option + " " + c.out.string());
+            const fs::path file = input_.file(c.input);
+            const RunResult r = RunOn({"--no-settings", "--quiet", "process", file.string(), option, c.out.string()}, file);
+            EXPECT_EQ(r.exitStatus, 2) << r.err;
+            EXPECT_NE(r.err.find("scratch file"), std::string::npos) << r.err;
+            EXPECT_EQ(r.out, "") << "the work was done before the refusal";
+        }
+    }
+    // Beside the input when the settings keep the working copy there.
+    {
+        CQtSettingsStore store(IniPath().string());
+        store.Set(settings::TempMode, settings::kTempModeSameFolder);
+    }
+    const fs::path file = input_.file("s.wav");
+    const RunResult r = RunOn({"--quiet", "process", file.string(), "--corrected", input_.file("s~.wav").string()}, file);
+    EXPECT_EQ(r.exitStatus, 2) << r.err;
+    EXPECT_FALSE(fs::exists(input_.file("s~.wav")));
 }
 
 // --- text from files on the terminal ----------------------------------------
