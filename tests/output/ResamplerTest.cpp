@@ -294,6 +294,23 @@ TEST(Resampler, EqualRates_OnlyRequantise)
         ASSERT_EQ(bytes.samples[i], static_cast<int32_t>(std::round(narrow[i] / 32767.0 * 127.0))) << i;
 }
 
+TEST(Resampler, EveryInputDepth_IsReadToFullScale)
+{
+    // 8-bit (x - 128) / 127, 32-bit x / 2147483647. The most negative 8-bit
+    // value lies a whole step beyond full scale and clips; the 32-bit one
+    // only a fraction of a 24-bit step.
+    test::TempDir dir("kelvane-resample");
+    test::ScriptedInteraction ui;
+    const fs::path in8 = WriteInput(dir, "byte.wav", 22050, 8, 1, {-128, -63, 0, 1, 127});
+    ASSERT_EQ(Convert(ui, in8, dir.file("from8.wav"), Target(22050, 16)), ResampleStatus::Done);
+    EXPECT_EQ(test::ReadWavSamples(dir.file("from8.wav")).samples,
+              (std::vector<int32_t>{-32768, -16254, 0, 258, 32767}));
+    const fs::path in32 = WriteInput(dir, "wide.wav", 22050, 32, 1, {INT32_MIN, -65536 * 100, 0, INT32_MAX});
+    ASSERT_EQ(Convert(ui, in32, dir.file("from32.wav"), Target(22050, 24)), ResampleStatus::Done);
+    EXPECT_EQ(test::ReadWavSamples(dir.file("from32.wav")).samples,
+              (std::vector<int32_t>{-8388607, -25600, 0, 8388607}));
+}
+
 TEST(Resampler, AthShapingWithoutASetForTheRate_WarnsAndShapesTriangularly)
 {
     test::TempDir dir("kelvane-resample");
@@ -448,7 +465,8 @@ TEST(ResamplerQuality, TonesBeyondTheTargetsNyquist_ComeOutAtLeast150dBDown)
     // with the tone, is spread over many lines instead of landing on the
     // few that would include the one measured.
     for (const Case& c : {Case{48000, 44100, 22101, 21999}, Case{96000, 44100, 22101, 21999},
-                          Case{96000, 44100, 30001, 14099}, Case{44100, 48000, 21901, 22199},
+                          Case{96000, 44100, 30001, 14099}, Case{88200, 44100, 30001, 14099},
+                          Case{44100, 48000, 21901, 22199},
                           Case{44100, 48000, 20001, 23901}, Case{44100, 48000, 20001, 16101}}) {
         SCOPED_TRACE(testing::Message() << c.from << " -> " << c.to << ", " << c.tone << " Hz");
         const Quality q = ToneThrough(c.from, c.to, {c.tone}, kMinus1Db, {c.alias}, 1);
@@ -460,7 +478,7 @@ TEST(ResamplerQuality, TonesBeyondTheTargetsNyquist_ComeOutAtLeast150dBDown)
 TEST(ResamplerQuality, Passband_IsFlatWithin0_01dBTo20kHz)
 {
     const std::vector<double> tones = {20, 100, 1000, 5000, 10000, 15000, 18000, 19000, 20000};
-    for (auto [from, to] : {std::pair{44100, 48000}, {48000, 44100}, {96000, 44100}, {44100, 88200}}) {
+    for (auto [from, to] : {std::pair{44100, 48000}, {48000, 44100}, {96000, 44100}, {44100, 88200}, {88200, 44100}}) {
         SCOPED_TRACE(testing::Message() << from << " -> " << to);
         const Quality q = ToneThrough(from, to, tones, 0.1, tones, 1);
         ASSERT_EQ(q.fit.amplitudes.size(), tones.size());
