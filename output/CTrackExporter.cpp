@@ -189,6 +189,8 @@ ExportOptions ExportOptions::FromSettings(const ISettingsStore& store)
     o.encoderPath = store.Get(settings::Encoder);
     o.parameters = store.Get(settings::Parameters);
     o.externalIndex = store.Get(settings::ExternalIndex);
+    o.resample = store.Get(settings::Resample) != 0;
+    o.resampleTo = ResampleSettings::FromSettings(store);
     return o;
 }
 
@@ -201,6 +203,7 @@ void ExportOptions::Store(ISettingsStore& store, bool keepLevels) const
     store.Set(settings::Parameters, parameters);
     store.Set(settings::Normalise, keepLevels && normalise ? 1 : 0);
     store.Set(settings::Scale, keepLevels && scale ? 1 : 0);
+    store.Set(settings::Resample, keepLevels && resample ? 1 : 0);
     char text[32] = "-1";
     if (keepLevels) std::snprintf(text, sizeof text, "%g", gainDb);
     store.Set(settings::NormGain, text);
@@ -268,11 +271,13 @@ std::unique_ptr<CTrackExporter::Sink> CTrackExporter::OpenSink(int32_t track, in
                                                                int bits, int channels, int64_t frames,
                                                                int64_t dataBytes)
 {
-    const bool wav = options_.external || options_.fileType == kFileTypeWav;
+    const bool resampling = options_.resample && (options_.external || options_.fileType != kFileTypeOgg);
+    const bool wav = options_.external || options_.fileType == kFileTypeWav || resampling;
     if (wav) {
-        // The WAV for an external encoder is a fresh scratch name: nothing
-        // of the user's is there to replace.
-        auto sink = std::make_unique<WavSink>(path, bits, channels, replaceExisting_ && !options_.external);
+        // The WAV for an external encoder or the resampler is a fresh scratch
+        // name: nothing of the user's is there to replace.
+        auto sink = std::make_unique<WavSink>(path, bits, channels,
+                                              replaceExisting_ && !options_.external && !resampling);
         if (!sink->Open(doc_.sampleRate, doc_.dataAlign, dataBytes)) {
             Report(WithPath(kCouldNotSave, shown) + "\n" + sink->Error());
             return nullptr;
@@ -362,7 +367,27 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     }
 
     // An external encoder gets a WAV beside its output, made like any WAV.
-    const std::string target = options_.external ? TemporaryWavPath(path) : path;
+    // A track to be resampled is first written as a WAV into a private
+    // folder beside its output and converted there; only the result moves on.
+    const bool resampling = options_.resample && !ogg;
+    struct RemoveFolder {
+        std::string path;
+        ~RemoveFolder()
+        {
+            std::error_code ignored;
+            if (!path.empty()) fs::remove_all(path, ignored);
+        }
+    } scratch;
+    std::string target = options_.external ? TemporaryWavPath(path) : path;
+    if (resampling) {
+        const PartialPath made = CreatePartialFolder(path);
+        if (!made) {
+            Report(WithPath(kCouldNotSave, path) + "\n" + made.error);
+            return WriteResult::NotOpened;
+        }
+        scratch.path = made.path;
+        target = made.path + "/" + FileNameOf(path) + ".wav";
+    }
     std::unique_ptr<Sink> sink = OpenSink(track, number, target, path, bits, channels, length / 4, dataBytes);
     if (!sink) return WriteResult::NotOpened;
     outputOpened_ = true;
@@ -446,6 +471,18 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
         Report(plainFile ? WithPath(kCouldNotSave, path) + "\n" + why : FinishFailureText(path, why));
         return WriteResult::Failed;
     }
+    if (resampling) {
+        const WriteResult converted = ResampleWav(target, progress);
+        if (converted != WriteResult::Written) return converted;
+        if (!options_.external && options_.fileType != kFileTypeWav)
+            return EncodeWaveFile(track, number, path, target);
+        if (!options_.external) {
+            std::string why;
+            if (PlaceFile(target, path, replaceExisting_, &why) == Placement::Placed) return WriteResult::Written;
+            Report(WithPath(kCouldNotSave, path) + "\n" + why);
+            return WriteResult::Failed;
+        }
+    }
     if (!options_.external) return WriteResult::Written;
     const WriteResult encoded = RunExternalEncoder(track, number, target, path);
     fs::remove(target, ignored);
@@ -453,6 +490,26 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
 }
 
 std::string CTrackExporter::TemporaryWavPath(const std::string& path) { return UnusedName(path + ".wav"); }
+
+WriteResult CTrackExporter::ResampleWav(const std::string& wav, CProgressWnd* progress)
+{
+    if (progress) progress->SetMessage(CResampler::kResampling);
+    bool stopped = false;
+    const ResampleRun run{&doc_.Ui(), progress, [&] { return stopped = AskAbort(progress); }};
+    const std::string converted = wav + CResampler::kOutputSuffix;
+    std::error_code error;
+    if (ConvertWaveFile(wav, options_.resampleTo, run) != 0) {
+        fs::remove(converted, error);
+        return stopped ? WriteResult::Cancelled : WriteResult::Failed;
+    }
+    fs::rename(converted, wav, error);
+    if (error) {
+        Report(WithPath(kCouldNotSave, wav) + "\n" + error.message());
+        fs::remove(converted, error);
+        return WriteResult::Failed;
+    }
+    return WriteResult::Written;
+}
 
 WriteResult CTrackExporter::RunExternalEncoder(int32_t track, int32_t number, const std::string& inputWav,
                                                const std::string& path)

@@ -10,6 +10,7 @@
 // The working file is only read; the source recording is never opened.
 // Single threaded, on the thread that owns the document.
 
+#include "output/CResampler.h"
 #include "output/IAudioEncoder.h"
 #include "tracks/FadeLaw.h"
 
@@ -41,18 +42,25 @@ struct ExportOptions {
     std::string encoderPath;
     std::string parameters;
     int externalIndex = -1;     // the chosen line of the encoder list, -1 none
+    // "Re-Sample": every output but Ogg Vorbis is first written as a WAV,
+    // converted to resampleTo's rate and depth, and then encoded from it.
+    bool resample = false;
+    ResampleSettings resampleTo;
 
     // The stored choices: "File Type", "External Encoder", "Flac Level",
     // "Ogg Quality", "Ape Level", "Normalise", "Scale", "NormGain", "Fade Linear",
-    // "External Index", "Encoder" and "Parameters".
+    // "External Index", "Encoder" and "Parameters", "Resample" and the five
+    // values of the resample settings.
     // An unreadable "NormGain" counts as -1 dB; the level is clamped to
     // -30 .. 0 dB for Normalise and -30 .. 10 dB for Scale.
     static ExportOptions FromSettings(const ISettingsStore& store);
     // Stores the choices on "OK": format, external flag and index, encoder
     // and its command line always, whatever the format, so the encoder
     // chosen once is still chosen when the user comes back to it; the level
-    // options only when keepLevels ("Save Settings"), otherwise they are reset
-    // to off and -1 dB for the next run. "SaveSettings" records keepLevels.
+    // options (and "Resample") only when keepLevels ("Save Settings"),
+    // otherwise they are reset to off and -1 dB for the next run.
+    // "SaveSettings" records keepLevels. The resample settings themselves are
+    // the "Resample Settings" dialog's to store.
     void Store(ISettingsStore& store, bool keepLevels) const;
 };
 
@@ -151,6 +159,10 @@ private:
     double TrackGain(int32_t start, int32_t length);
     bool AskAbort(CProgressWnd* progress);
     void Report(const std::string& text);
+    // "Resampling...": converts the exporter's WAV wav into wav + ".rsmp",
+    // which then takes the WAV's name; on failure or cancel the WAV is left
+    // for the caller to remove.
+    WriteResult ResampleWav(const std::string& wav, CProgressWnd* progress);
 
     CQuillon3Doc& doc_;
     ExportOptions options_;
