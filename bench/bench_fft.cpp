@@ -12,8 +12,8 @@
 // the transform makes its wide loads stall on the pending stores, which once
 // doubled the measured time.
 
-#include "filters/CRealFft.h"
-#include "filters/Spectral.h"
+#include "spectral/CRealFft.h"
+#include "spectral/Spectral.h"
 
 #include <benchmark/benchmark.h>
 

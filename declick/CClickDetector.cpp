@@ -2,7 +2,7 @@
 
 #include "document/CProgressWnd.h"
 #include "document/CQuillon3Doc.h"
-#include "filters/Spectral.h"
+#include "spectral/Spectral.h"
 
 #include <algorithm>
 #include <cmath>

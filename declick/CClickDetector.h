@@ -19,7 +19,7 @@
 #include "declick/ScanParams.h"
 #include "document/CGrowList.h"
 #include "document/EventRecord.h"
-#include "filters/CRealFft.h"
+#include "spectral/CRealFft.h"
 
 #include <array>
 #include <cstdint>

@@ -8,7 +8,7 @@
 // frame and the magnitude table are made once for the largest window and
 // reused, so a reconstruction allocates nothing. Not thread-safe.
 
-#include "filters/CRealFft.h"
+#include "spectral/CRealFft.h"
 
 #include <array>
 #include <cstddef>

@@ -1,6 +1,6 @@
 #include "output/ResampleRatios.h"
 
-#include "filters/CRealFft.h"
+#include "spectral/CRealFft.h"
 #include "output/KaiserFir.h"
 
 #include <cmath>

@@ -8,7 +8,7 @@
 // the channels' stages; each stage has its own working state, so different
 // channels may run on different threads.
 
-#include "filters/CRealFft.h"
+#include "spectral/CRealFft.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // distributions, the shaping sets' response, and what the shaping loop does
 // to the spectrum of the requantisation error.
 
-#include "filters/CRealFft.h"
+#include "spectral/CRealFft.h"
 #include "output/CResampler.h"
 #include "output/Dither.h"
 #include "output/NoiseShaping.h"

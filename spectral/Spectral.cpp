@@ -1,4 +1,4 @@
-#include "filters/Spectral.h"
+#include "spectral/Spectral.h"
 
 #include <cmath>
 #include <cstddef>

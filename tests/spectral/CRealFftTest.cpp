@@ -1,4 +1,4 @@
-#include "filters/CRealFft.h"
+#include "spectral/CRealFft.h"
 
 #include <gtest/gtest.h>
 
