@@ -215,11 +215,14 @@ GenerateOutcome CCorrector::GenerateAll(CGrowList<EventRecord>& list)
     ioErrors_ = 0;
     ioErrorText_.clear();
     const int32_t size = list.Size();
-    if (IDocObserver* observer = doc_.Observer()) {
-        const int32_t tracks = doc_.tracks.Size();
-        observer->OnStatusTexts("Making Corrections...", Format("Clicks: %d", std::max(0, size - 2 * tracks)),
-                                Format("Tracks: %d", std::max(0, tracks - 1)));
-    }
+    const int32_t tracks = doc_.tracks.Size();
+    doc_.NotifyStatusTexts("Making Corrections...", Format("Clicks: %d", std::max(0, size - 2 * tracks)),
+                           Format("Tracks: %d", std::max(0, tracks - 1)));
+    // The normal indicators come back however generation ends.
+    struct RestoreStatusTexts {
+        CQuillon3Doc& doc;
+        ~RestoreStatusTexts() { doc.NotifyStatusTexts({}, {}, {}); }
+    } restoreStatusTexts{doc_};
     CProgressWnd* progress = doc_.progress;
     if (progress) progress->SetRange(0, std::max(0, size - 1));
 

@@ -4,6 +4,7 @@
 #include "document/ScratchFiles.h"
 #include "settings/SettingsStore.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -138,19 +139,55 @@ void CQuillon3Doc::DeleteContents()
     NotifyUpdate();
 }
 
+void CQuillon3Doc::AddObserver(IDocObserver* observer)
+{
+    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+}
+
+void CQuillon3Doc::RemoveObserver(IDocObserver* observer)
+{
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+bool CQuillon3Doc::IsAdjusting() const
+{
+    return std::any_of(observers_.begin(), observers_.end(), [](const IDocObserver* o) { return o->IsAdjusting(); });
+}
+
+template <typename Call>
+void CQuillon3Doc::NotifyAll(Call call)
+{
+    // An observer may add or remove observers while it is told: walk a copy,
+    // and skip those removed meanwhile (they may be gone).
+    const std::vector<IDocObserver*> observers = observers_;
+    for (IDocObserver* o : observers)
+        if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) call(*o);
+}
+
 void CQuillon3Doc::NotifyReset()
 {
-    if (observer_) observer_->OnDocReset();
+    NotifyAll([](IDocObserver& o) { o.OnDocReset(); });
 }
 
 void CQuillon3Doc::NotifyUpdate()
 {
-    if (observer_) observer_->OnDocUpdate();
+    NotifyAll([](IDocObserver& o) { o.OnDocUpdate(); });
 }
 
 void CQuillon3Doc::NotifyTracksChanged()
 {
-    if (observer_) observer_->OnTracksChanged();
+    NotifyAll([](IDocObserver& o) { o.OnTracksChanged(); });
+}
+
+void CQuillon3Doc::NotifyStatusTexts(const std::string& pane1, const std::string& pane2, const std::string& pane3)
+{
+    NotifyAll([&](IDocObserver& o) { o.OnStatusTexts(pane1, pane2, pane3); });
+}
+
+void CQuillon3Doc::NotifyStatusProgress(int32_t pos, int32_t range)
+{
+    NotifyAll([&](IDocObserver& o) { o.OnStatusProgress(pos, range); });
 }
 
 }  // namespace kelvane

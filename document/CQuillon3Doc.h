@@ -56,6 +56,9 @@ public:
     // own texts there (empty texts restore the normal indicators).
     virtual void OnStatusTexts(const std::string& /*pane1*/, const std::string& /*pane2*/,
                                const std::string& /*pane3*/) {}
+    // The status bar's progress control, for an operation that runs without
+    // a progress window: pos of range; a range of 0 removes the control.
+    virtual void OnStatusProgress(int32_t /*pos*/, int32_t /*range*/) {}
 };
 
 struct InputTags {
@@ -78,8 +81,13 @@ public:
 
     ISettingsStore& Settings() { return settings_; }
     IInteraction& Ui() { return ui_; }
-    void SetObserver(IDocObserver* observer) { observer_ = observer; }
-    IDocObserver* Observer() const { return observer_; }
+    // The views, the list window and the status bar each observe the
+    // document; every notification reaches all of them, in the order added.
+    // An observer removes itself before it goes away.
+    void AddObserver(IDocObserver* observer);
+    void RemoveObserver(IDocObserver* observer);
+    // Whether any observer has a correction adjustment in progress.
+    bool IsAdjusting() const;
 
     // Empties the document; deletes the working file.
     void DeleteContents();
@@ -201,11 +209,16 @@ public:
     void NotifyReset();
     void NotifyUpdate();
     void NotifyTracksChanged();
+    void NotifyStatusTexts(const std::string& pane1, const std::string& pane2, const std::string& pane3);
+    void NotifyStatusProgress(int32_t pos, int32_t range);
 
 private:
+    template <typename Call>
+    void NotifyAll(Call call);
+
     ISettingsStore& settings_;
     IInteraction& ui_;
-    IDocObserver* observer_ = nullptr;
+    std::vector<IDocObserver*> observers_;
     bool modified_ = false;
 };
 

@@ -7,7 +7,7 @@ namespace kelvane {
 
 bool SaveModified(CQuillon3Doc& doc, const std::function<bool()>& save)
 {
-    if (doc.Observer() && doc.Observer()->IsAdjusting()) {
+    if (doc.IsAdjusting()) {
         doc.Ui().MessageBox(kMsgAdjusting, kAppCaption, MbButtons::Ok, MbIcon::Warning);
         return false;
     }

@@ -154,7 +154,7 @@ EditOutcome MergeTracksCommand(CQuillon3Doc& doc)
 
     const EventRecord* current = doc.CurrentEvent();
     if (current == nullptr || !current->IsMarker()) return EditOutcome::NotApplicable;
-    if (doc.Observer() != nullptr && doc.Observer()->IsAdjusting()) return EditOutcome::NotApplicable;
+    if (doc.IsAdjusting()) return EditOutcome::NotApplicable;
     const int64_t w = -static_cast<int64_t>(current->width);
     // Any boundary but the start of track 1 and the end of the last track.
     if (w <= 2 || w > 2 * static_cast<int64_t>(doc.tracks.Size()) - 2) return EditOutcome::NotApplicable;

@@ -260,14 +260,18 @@ TEST(GenerateAll, LowerPassesFirstThenListOrder)
 }
 
 struct Observer : IDocObserver {
-    std::vector<std::string> texts;
+    std::vector<std::vector<std::string>> texts;  // every change of the status texts
     int updates = 0;
     void OnDocUpdate() override { ++updates; }
     void OnStatusTexts(const std::string& a, const std::string& b, const std::string& c) override
     {
-        texts = {a, b, c};
+        texts.push_back({a, b, c});
     }
 };
+
+// Generation's own texts, then the normal indicators back.
+const std::vector<std::vector<std::string>> kMakingCorrectionsThenRestored{
+    {"Making Corrections...", "Clicks: 150", "Tracks: 0"}, {"", "", ""}};
 
 // 150 one-frame clicks, one record each; the last two of an earlier pass.
 struct ManyClicks {
@@ -289,7 +293,7 @@ struct ManyClicks {
         side.Load(dirty);
         for (int i = 1; i <= 150; ++i) list[i].pos = side.Pos(Frame(i));
         list[149].pass = list[150].pass = 0;  // taken first: the count runs ahead of the index
-        side.doc.SetObserver(&observer);
+        side.doc.AddObserver(&observer);
         side.doc.progress = &progress;
     }
     static int Frame(int index) { return 900 + 100 * index; }
@@ -306,7 +310,7 @@ TEST(GenerateAll, ProgressStatusTextsAndACancelAnsweredNo)
     m.side.ui.ExpectDone();
     const auto now = m.side.Working();
     for (int i = 1; i <= 150; ++i) EXPECT_TRUE(m.Corrected(now, i)) << i;
-    EXPECT_EQ(m.observer.texts, (std::vector<std::string>{"Making Corrections...", "Clicks: 150", "Tracks: 0"}));
+    EXPECT_EQ(m.observer.texts, kMakingCorrectionsThenRestored);
     EXPECT_EQ(m.observer.updates, 1);
     EXPECT_EQ(m.side.doc.status, status);
     EXPECT_EQ(m.side.doc.scanCancelledAt, 0);
@@ -325,6 +329,7 @@ TEST(GenerateAll, CancelAnsweredYesKeepsWhatWasMade)
     m.side.ui.Expect("Really Cancel?", MbAnswer::Yes);
     EXPECT_EQ(m.side.corrector->GenerateAll(m.list), GenerateOutcome::Cancelled);
     EXPECT_EQ(m.side.doc.scanCancelledAt, 1);
+    EXPECT_EQ(m.observer.texts, kMakingCorrectionsThenRestored);
     const auto now = m.side.Working();
     EXPECT_TRUE(m.Corrected(now, 149));
     EXPECT_TRUE(m.Corrected(now, 150));

@@ -278,5 +278,67 @@ TEST_F(DocFixture, ScanSettingsRoundTripThroughTheStore)
     EXPECT_EQ(other.sensitivity, 4);
 }
 
+// Two child windows and the status bar watch one document.
+struct CountingObserver : IDocObserver {
+    std::vector<std::string> heard;
+    bool adjusting = false;
+    void OnDocReset() override { heard.push_back("reset"); }
+    void OnDocUpdate() override { heard.push_back("update"); }
+    void OnTracksChanged() override { heard.push_back("tracks"); }
+    bool IsAdjusting() const override { return adjusting; }
+    void OnStatusTexts(const std::string& a, const std::string& b, const std::string& c) override
+    {
+        heard.push_back(a + "|" + b + "|" + c);
+    }
+    void OnStatusProgress(int32_t pos, int32_t range) override
+    {
+        heard.push_back(std::to_string(pos) + "/" + std::to_string(range));
+    }
+};
+
+TEST_F(DocFixture, EveryObserverHearsEveryNotificationUntilRemoved)
+{
+    CountingObserver view, list, statusBar;
+    doc.AddObserver(&view);
+    doc.AddObserver(&list);
+    doc.AddObserver(&statusBar);
+    doc.AddObserver(&list);  // twice: still told once
+    doc.DeleteContents();
+    doc.NotifyStatusTexts("a", "b", "c");
+    doc.NotifyStatusProgress(3, 10);
+    const std::vector<std::string> all{"tracks", "reset", "update", "a|b|c", "3/10"};
+    EXPECT_EQ(view.heard, all);
+    EXPECT_EQ(list.heard, all);
+    EXPECT_EQ(statusBar.heard, all);
+
+    EXPECT_FALSE(doc.IsAdjusting());
+    list.adjusting = true;
+    EXPECT_TRUE(doc.IsAdjusting());  // any one of them
+
+    doc.RemoveObserver(&list);
+    doc.NotifyUpdate();
+    EXPECT_EQ(list.heard, all);
+    EXPECT_EQ(view.heard.back(), "update");
+    EXPECT_EQ(statusBar.heard.back(), "update");
+    EXPECT_FALSE(doc.IsAdjusting());
+}
+
+TEST_F(DocFixture, AnObserverRemovedWhileOthersAreToldHearsNoMore)
+{
+    // The first observer closes the second window when told to reset.
+    struct Closer : IDocObserver {
+        CQuillon3Doc* doc = nullptr;
+        IDocObserver* other = nullptr;
+        void OnDocReset() override { doc->RemoveObserver(other); }
+    } closer;
+    CountingObserver closed;
+    closer.doc = &doc;
+    closer.other = &closed;
+    doc.AddObserver(&closer);
+    doc.AddObserver(&closed);
+    doc.NotifyReset();
+    EXPECT_TRUE(closed.heard.empty());
+}
+
 }  // namespace
 }  // namespace kelvane

@@ -76,10 +76,12 @@ TEST_F(CloseFixture, UnmodifiedDocumentClosesSilentlyAndAdjustmentRefuses)
     struct Adjusting : IDocObserver {
         bool IsAdjusting() const override { return true; }
     } adjusting;
-    doc.SetObserver(&adjusting);
+    IDocObserver idle;
+    doc.AddObserver(&idle);  // the waveform view is not the only observer
+    doc.AddObserver(&adjusting);
     ui.Expect(kMsgAdjusting, MbAnswer::Ok);
     EXPECT_FALSE(SaveModified(doc, nullptr));
-    doc.SetObserver(nullptr);
+    doc.RemoveObserver(&adjusting);
     doc.SetModifiedFlag(false);
     EXPECT_TRUE(SaveModified(doc, nullptr));
     EXPECT_FALSE(fs::exists(dir.file("m~.wav")));

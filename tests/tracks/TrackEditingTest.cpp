@@ -252,10 +252,10 @@ TEST(MergeTracksCommand, CancelAndUnsuitableEventsChangeNothing)
     struct Adjusting : IDocObserver {
         bool IsAdjusting() const override { return true; }
     } adjusting;
-    f.d.SetObserver(&adjusting);
+    f.d.AddObserver(&adjusting);
     f.d.selectedEvent = f.MarkerIndex(-4);
     EXPECT_EQ(MergeTracksCommand(f.d), EditOutcome::NotApplicable);
-    f.d.SetObserver(nullptr);
+    f.d.RemoveObserver(&adjusting);
     EXPECT_EQ(f.h.Bounds(), before);
     EXPECT_FALSE(f.d.IsModified());
 }
