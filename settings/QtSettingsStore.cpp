@@ -68,6 +68,47 @@ bool ReadWholeFile(const std::string& path, std::string& text)
 
 // Replaces the file (the one a link leads to, if it is a link) by `text` in
 // one rename, durably: a crash leaves the old file or the new one whole.
+// Whether the INI reader takes the same values from text as it holds now.
+// A kept line can change how the lines after it are read (an unclosed
+// quote runs on across line ends), so a restored file is read back before
+// it replaces the one the reader wrote.
+bool ReadsAlike(const QSettings& current, const std::string& folder, const std::string& text)
+{
+    char name[] = "kelvane-settings-check-XXXXXX";
+    const std::string pattern = (folder.empty() ? std::string(".") : folder) + "/" + name;
+    std::vector<char> path(pattern.begin(), pattern.end());
+    path.push_back('\0');
+    const int fd = ::mkstemp(path.data());
+    if (fd < 0) return false;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    bool alike = false;
+    if (written) {
+        const QSettings check(QString::fromLocal8Bit(path.data()), QSettings::IniFormat);
+        const QStringList keys = current.allKeys();
+        alike = check.allKeys().size() == keys.size();
+        for (const QString& key : keys) alike = alike && check.value(key) == current.value(key);
+    }
+    ::unlink(path.data());
+    return alike;
+}
+
+// The kept lines as comments at the end of the file: where they cannot
+// change how anything is read.
+std::string KeptLinesAtTheEnd(const SettingsText& before, std::string text)
+{
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    text += "\n; Lines kept from an earlier version of this file:\n";
+    for (const SettingsLine& line : before.lines) {
+        if (line.kind != SettingsLine::Kind::Comment && line.kind != SettingsLine::Kind::Unreadable) continue;
+        std::string body = line.text;
+        for (char& c : body)
+            if (c == '\n' || c == '\r') c = ' ';
+        text += (line.kind == SettingsLine::Kind::Comment && !body.empty() && body[0] == ';' ? "" : "; ") + body + '\n';
+    }
+    return text;
+}
+
 bool ReplaceFileText(const std::string& path, const std::string& text, std::string& error)
 {
     char resolved[PATH_MAX];
@@ -288,7 +329,12 @@ void CQtSettingsStore::KeepUnreadLines(const std::string& before)
     const bool locked = lock.tryLock(5000);
     std::string after;
     if (!ReadWholeFile(FileName(), after) || after == before) return;
-    const std::string restored = RestoreKeptLines(lines, after);
+    std::string restored = RestoreKeptLines(lines, after);
+    if (restored != after) {
+        const std::string folder = QFileInfo(settings_->fileName()).absolutePath().toStdString();
+        if (!ReadsAlike(*settings_, folder, restored)) restored = KeptLinesAtTheEnd(lines, after);
+        if (!ReadsAlike(*settings_, folder, restored)) restored = after;
+    }
     std::string error;
     if (restored != after && !ReplaceFileText(FileName(), restored, error)) {
         problem_ = "The settings were saved to '" + FileName() +

@@ -231,3 +231,29 @@ TEST(QtSettingsStore, HandWrittenComments_AndUnreadableLinesOutliveEverySave)
 
 }  // namespace
 }  // namespace kelvane
+
+namespace kelvane {
+namespace {
+
+// Found by fuzzing: kept lines without an end of line, and bytes that are
+// not text, must neither swallow the values written after them nor change
+// what the store answers.
+TEST(QtSettingsStore, KeptLinesOfAnyBytesNeverSwallowWrittenValues)
+{
+    test::TempDir dir;
+    const std::filesystem::path path = dir.file("odd.ini");
+    WriteText(path, std::string("[General]\n!\"\xb1\n\xff\xff\xff\xff\xff\xff\xff; my settin\xffg", 34));
+    {
+        CQtSettingsStore store(path.string());
+        store.Set(settings::TempMode, settings::kTempModeUser);
+        store.Set(settings::TempPath, "/scratch/side A");
+        EXPECT_EQ(store.Get(settings::TempMode), settings::kTempModeUser);
+        EXPECT_EQ(store.Get(settings::TempPath), "/scratch/side A");
+    }
+    CQtSettingsStore again(CopyOf(path).string());
+    EXPECT_EQ(again.Get(settings::TempMode), settings::kTempModeUser);
+    EXPECT_EQ(again.Get(settings::TempPath), "/scratch/side A");
+}
+
+}  // namespace
+}  // namespace kelvane
