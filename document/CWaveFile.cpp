@@ -78,7 +78,7 @@ int64_t CWaveFile::SeekRaw(int64_t offset)
 
 int64_t CWaveFile::Seek(int64_t position) { return SeekRaw(MapPosition(position)); }
 
-int64_t CWaveFile::ReadRaw(void* buffer, int64_t bytes)
+int64_t CWaveFile::ReadBytesAt(int64_t offset, void* buffer, int64_t bytes)
 {
     if (fd_ < 0) {
         errno = EBADF;
@@ -88,7 +88,7 @@ int64_t CWaveFile::ReadRaw(void* buffer, int64_t bytes)
     auto* out = static_cast<uint8_t*>(buffer);
     int64_t done = 0;
     while (done < bytes) {
-        ssize_t n = ::pread(fd_, out + done, static_cast<size_t>(bytes - done), offset_ + done);
+        ssize_t n = ::pread(fd_, out + done, static_cast<size_t>(bytes - done), offset + done);
         if (n < 0) {
             if (errno == EINTR) continue;
             Fail(path_);
@@ -97,7 +97,13 @@ int64_t CWaveFile::ReadRaw(void* buffer, int64_t bytes)
         if (n == 0) break;
         done += n;
     }
-    offset_ += done;
+    return done;
+}
+
+int64_t CWaveFile::ReadRaw(void* buffer, int64_t bytes)
+{
+    const int64_t done = ReadBytesAt(offset_, buffer, bytes);
+    if (done > 0) offset_ += done;
     return done;
 }
 
@@ -121,19 +127,42 @@ bool CWaveFile::WriteRaw(const void* buffer, int64_t bytes)
     return true;
 }
 
-int64_t CWaveFile::Read(void* buffer, int64_t count)
+int64_t CWaveFile::Read16From(int64_t offset, void* buffer, int64_t count, std::vector<uint8_t>& scratch,
+                              int64_t& taken)
 {
-    if (bits_ != 24) return ReadRaw(buffer, count);
+    taken = 0;
+    if (bits_ != 24) {
+        const int64_t got = ReadBytesAt(offset, buffer, count);
+        if (got > 0) taken = got;
+        return got;
+    }
     int64_t samples = count / 2;
-    scratch_.resize(static_cast<size_t>(samples * 3));
-    int64_t got = ReadRaw(scratch_.data(), samples * 3);
+    scratch.resize(static_cast<size_t>(samples * 3));
+    int64_t got = ReadBytesAt(offset, scratch.data(), samples * 3);
     if (got < 0) return -1;
+    taken = got;
     int64_t whole = got / 3;
     auto* out = static_cast<int16_t*>(buffer);
-    const uint8_t* in = scratch_.data();
+    const uint8_t* in = scratch.data();
     for (int64_t i = 0; i < whole; ++i, in += 3)
         out[i] = static_cast<int16_t>(static_cast<uint16_t>(in[1] | (in[2] << 8)));
     return got * 2 / 3;
+}
+
+int64_t CWaveFile::Read(void* buffer, int64_t count)
+{
+    int64_t taken = 0;
+    const int64_t got = Read16From(offset_, buffer, count, scratch_, taken);
+    offset_ += taken;
+    return got;
+}
+
+int64_t CWaveFile::ReadAt(int64_t position, void* buffer, int64_t count)
+{
+    const int64_t offset = MapPosition(position);
+    if (offset < 0) return -1;
+    int64_t taken = 0;
+    return Read16From(offset, buffer, count, atScratch_, taken);
 }
 
 bool CWaveFile::WriteAs24(const void* buffer, int64_t count)
@@ -152,14 +181,17 @@ bool CWaveFile::WriteAs24(const void* buffer, int64_t count)
     return WriteRaw(scratch_.data(), samples * 3);
 }
 
-int64_t CWaveFile::Read24(int32_t* values, int64_t n)
+int64_t CWaveFile::Read24From(int64_t offset, int32_t* values, int64_t n, std::vector<uint8_t>& scratch,
+                              int64_t& taken)
 {
+    taken = 0;
     int bytesPer = bits_ == 24 ? 3 : 2;
-    scratch_.resize(static_cast<size_t>(n * bytesPer));
-    int64_t got = ReadRaw(scratch_.data(), n * bytesPer);
+    scratch.resize(static_cast<size_t>(n * bytesPer));
+    int64_t got = ReadBytesAt(offset, scratch.data(), n * bytesPer);
     if (got < 0) return -1;
+    taken = got;
     int64_t whole = got / bytesPer;
-    const uint8_t* in = scratch_.data();
+    const uint8_t* in = scratch.data();
     if (bytesPer == 3) {
         for (int64_t i = 0; i < whole; ++i, in += 3) {
             int32_t high = static_cast<int16_t>(static_cast<uint16_t>(in[1] | (in[2] << 8)));
@@ -170,6 +202,22 @@ int64_t CWaveFile::Read24(int32_t* values, int64_t n)
             values[i] = static_cast<int16_t>(static_cast<uint16_t>(in[0] | (in[1] << 8)));
     }
     return whole;
+}
+
+int64_t CWaveFile::Read24(int32_t* values, int64_t n)
+{
+    int64_t taken = 0;
+    const int64_t got = Read24From(offset_, values, n, scratch_, taken);
+    offset_ += taken;
+    return got;
+}
+
+int64_t CWaveFile::Read24At(int64_t position, int32_t* values, int64_t n)
+{
+    const int64_t offset = MapPosition(position);
+    if (offset < 0) return -1;
+    int64_t taken = 0;
+    return Read24From(offset, values, n, atScratch_, taken);
 }
 
 bool CWaveFile::Write24(const int32_t* values, int64_t n)

@@ -60,6 +60,13 @@ public:
     // Writes n full-precision samples (3 bytes each for 24 bits, 2 for 16).
     bool Write24(const int32_t* values, int64_t n);
 
+    // Reads at a position without moving the offset that Seek, Read and the
+    // writes share: a view or playback reads while a pass is half-way through
+    // the same file. Same results as Seek(position) followed by Read or
+    // Read24; for use on the pass's thread (between its chunks).
+    int64_t ReadAt(int64_t position, void* buffer, int64_t count);
+    int64_t Read24At(int64_t position, int32_t* values, int64_t n);
+
     // Plain byte operations.
     int64_t SeekRaw(int64_t offset);
     int64_t ReadRaw(void* buffer, int64_t bytes);
@@ -68,6 +75,13 @@ public:
 
 private:
     bool Fail(const std::string& what);
+    // pread from a byte offset until `bytes` are read or the file ends;
+    // returns the bytes read or -1. Touches no offset.
+    int64_t ReadBytesAt(int64_t offset, void* buffer, int64_t bytes);
+    // The 16-bit view and the full-precision read, from a byte offset, with
+    // the raw bytes taken (for the caller's offset) in `taken`.
+    int64_t Read16From(int64_t offset, void* buffer, int64_t count, std::vector<uint8_t>& scratch, int64_t& taken);
+    int64_t Read24From(int64_t offset, int32_t* values, int64_t n, std::vector<uint8_t>& scratch, int64_t& taken);
 
     int fd_ = -1;
     std::string path_;
@@ -76,6 +90,7 @@ private:
     int bits_ = 16;
     int32_t dataBase_ = 0;
     std::vector<uint8_t> scratch_;
+    std::vector<uint8_t> atScratch_;  // ReadAt's own, so a pass's buffer is never shared
 };
 
 }  // namespace kelvane

@@ -93,6 +93,41 @@ TEST_F(WaveFileFixture, ShortReadsAndMissingFiles)
     EXPECT_FALSE(missing.Open(dir.path().string(), CWaveFile::Mode::Read));
 }
 
+TEST_F(WaveFileFixture, ReadAtLeavesThePassOffsetWhereItWas)
+{
+    auto expected = [](int k) { return (k % 2 ? -1 : 1) * (0x123400 + k); };
+    // A pass has read frame 2 and stands before frame 3.
+    file.Seek(kBase + 4 * 2);
+    int16_t v[4];
+    ASSERT_EQ(file.Read(v, 4), 4);
+    const int64_t passAt = file.Tell();
+
+    // A view reads elsewhere meanwhile, in both precisions and past the end.
+    int16_t seen[4];
+    ASSERT_EQ(file.ReadAt(kBase + 4 * 10, seen, 8), 8);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(seen[i], static_cast<int16_t>(expected(20 + i) >> 8)) << i;
+    int32_t full[3];
+    ASSERT_EQ(file.Read24At(kBase + 4 * 5, full, 3), 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(full[i], expected(10 + i)) << i;
+    int16_t tail[16];
+    EXPECT_EQ(file.ReadAt(kBase + 4 * 30, tail, 32), 8);
+    EXPECT_EQ(file.ReadAt(-4, tail, 4), -1);
+    EXPECT_EQ(file.Tell(), passAt);
+
+    // The pass goes on from frame 3 as if nothing had happened.
+    ASSERT_EQ(file.Read24(full, 2), 2);
+    EXPECT_EQ(full[0], expected(6));
+    EXPECT_EQ(full[1], expected(7));
+
+    // The same for a 16-bit file, whose positions are its bytes.
+    file.SetBitsPerSample(16);
+    file.Seek(kBase);
+    uint8_t bytes[4];
+    ASSERT_EQ(file.ReadAt(kBase + 3, bytes, 4), 4);
+    EXPECT_EQ(bytes[0], static_cast<uint8_t>(expected(1)));
+    EXPECT_EQ(file.Tell(), kBase);
+}
+
 struct PassFixture : ::testing::Test {
     test::TempDir dir;
     CMemorySettings settings;
