@@ -5,15 +5,13 @@
 // (4000), with the APEv2 tag appended. The bitstream is in ApeFormat.h.
 //
 // Like the FLAC encoder, Write copies the samples into frame-sized blocks
-// and returns; a worker thread encodes the frames and writes them, so the
-// caller reads and processes the next ones meanwhile. With verification (the
-// default) every frame is decoded again by libavcodec on a thread of its own
-// and compared with its samples, and the finished file is read back through
-// libavformat (header, seek table, frame bytes, tag) before it is moved into
-// place. A failure on either thread shows at the next Write or at Finish.
-// One thread at a time may use the object.
+// that a worker thread encodes and writes (see CThreadedEncoder). With
+// verification (the default) every frame is decoded again by libavcodec on a
+// thread of its own and compared with its samples, and the finished file is
+// read back through libavformat (header, seek table, frame bytes, tag)
+// before it is moved into place. One thread at a time may use the object.
 
-#include "output/IAudioEncoder.h"
+#include "output/CThreadedEncoder.h"
 
 #include <functional>
 #include <memory>
@@ -21,7 +19,7 @@
 
 namespace kelvane {
 
-class CApeEncoder final : public IAudioEncoder {
+class CApeEncoder final : public CThreadedEncoder {
 public:
     // compressionLevel: 1000, 2000, 3000 or 4000 (see ApeCompressionLevelAt);
     // other values are taken to the nearest of those. verify: decode every
@@ -29,15 +27,8 @@ public:
     explicit CApeEncoder(int compressionLevel, bool verify = true);
     ~CApeEncoder() override;
 
-    CApeEncoder(const CApeEncoder&) = delete;
-    CApeEncoder& operator=(const CApeEncoder&) = delete;
-
     bool Open(const std::filesystem::path& path, int sampleRate, int bitsPerSample, int channels,
               uint64_t totalFramesEstimate, const EncoderTags& tags) override;
-    bool Write(const int32_t* interleaved, size_t frames) override;
-    bool Finish() override;
-    void Abort() override;
-    const std::string& LastError() const override { return error_; }
 
     int CompressionLevel() const { return level_; }
 
@@ -53,12 +44,14 @@ public:
 
 private:
     struct State;
-    bool Fail(std::string message);
+
+    std::string EncodeBlock(const Block& block) override;
+    bool CompleteStream() override;
+    void Interrupt() override;
+    void Release() override;
 
     int level_;
-    bool verify_;
     std::unique_ptr<State> state_;
-    std::string error_;
     PacketTamper packetTamper_;
     FileTamper fileTamper_;
 };

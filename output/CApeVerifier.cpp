@@ -122,7 +122,7 @@ bool CApeVerifier::Start()
     return true;
 }
 
-bool CApeVerifier::Add(std::shared_ptr<const int32_t[]> samples, size_t blocks, std::vector<uint8_t> packet)
+bool CApeVerifier::Add(std::shared_ptr<const int32_t> samples, size_t blocks, std::vector<uint8_t> packet)
 {
     std::unique_lock lock(mutex_);
     room_.wait(lock, [&] { return failed_ || stopped_ || queue_.size() < kMaxPending; });

@@ -48,7 +48,7 @@ public:
     // block count and word offset as two little-endian 32-bit values, then
     // the frame's words as stored. Waits while kMaxPending frames are
     // unchecked. False once a frame has failed (or Stop ran).
-    bool Add(std::shared_ptr<const int32_t[]> samples, size_t blocks, std::vector<uint8_t> packet);
+    bool Add(std::shared_ptr<const int32_t> samples, size_t blocks, std::vector<uint8_t> packet);
 
     // Waits for the frames handed over and stops the worker. True when
     // every one decoded to exactly its samples.
@@ -80,7 +80,7 @@ public:
 
 private:
     struct Pending {
-        std::shared_ptr<const int32_t[]> samples;
+        std::shared_ptr<const int32_t> samples;
         size_t blocks = 0;
         std::vector<uint8_t> packet;
     };

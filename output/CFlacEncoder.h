@@ -5,14 +5,10 @@
 // runs on a thread of its own (see CFlacVerifier), where libFLAC's own check
 // would add ~40% to the encoding.
 //
-// The encoding runs on a worker thread too: Write copies the samples into
-// one of a few fixed-size blocks and returns, so the caller reads and
-// processes the next ones while the last are encoded, and memory does not
-// grow with the length of the file. Write waits only while the worker (or
-// the verifier) is behind. A failure on the worker shows at the next Write
-// or at Finish. One thread at a time may use the object.
+// The encoding runs on a worker thread too, from blocks Write fills (see
+// CThreadedEncoder). One thread at a time may use the object.
 
-#include "output/IAudioEncoder.h"
+#include "output/CThreadedEncoder.h"
 
 #include <functional>
 #include <memory>
@@ -20,7 +16,7 @@
 
 namespace kelvane {
 
-class CFlacEncoder final : public IAudioEncoder {
+class CFlacEncoder final : public CThreadedEncoder {
 public:
     // compressionLevel: libFLAC level 0..8 (see FlacCompressionLevelAt);
     // values outside are clamped. verify: decode the stream back while
@@ -29,15 +25,8 @@ public:
     explicit CFlacEncoder(int compressionLevel, bool verify = true);
     ~CFlacEncoder() override;
 
-    CFlacEncoder(const CFlacEncoder&) = delete;
-    CFlacEncoder& operator=(const CFlacEncoder&) = delete;
-
     bool Open(const std::filesystem::path& path, int sampleRate, int bitsPerSample, int channels,
               uint64_t totalFramesEstimate, const EncoderTags& tags) override;
-    bool Write(const int32_t* interleaved, size_t frames) override;
-    bool Finish() override;
-    void Abort() override;
-    const std::string& LastError() const override { return error_; }
 
     // For tests only: sees, and may change, the verifier's copy of each piece
     // libFLAC writes (one metadata block, or one audio frame of samples
@@ -53,12 +42,15 @@ public:
 
 private:
     struct State;
-    bool Fail(std::string message);
+
+    std::string EncodeBlock(const Block& block) override;
+    bool CompleteStream() override;
+    void Interrupt() override;
+    void Release() override;
+    bool CheckFailed() const override;
 
     int level_;
-    bool verify_;
     std::unique_ptr<State> state_;
-    std::string error_;
     VerifierTamper tamper_;
 };
 
