@@ -13,6 +13,9 @@ namespace kelvane {
 template <typename T>
 class CGrowList {
 public:
+    CGrowList() = default;
+    explicit CGrowList(int32_t growStep) : growStep_(growStep) {}
+
     int32_t Size() const { return size_; }
     int32_t Capacity() const { return capacity_; }
     int32_t GrowStep() const { return growStep_; }

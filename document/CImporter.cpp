@@ -404,8 +404,6 @@ void ScaleTable(int rate, std::vector<int32_t>& steps, std::vector<int32_t>& coa
 void CImporter::SetUpDocument()
 {
     CQuillon3Doc& d = doc_;
-    d.segmentBytes = kSegmentBytes;
-    d.halfSegment = kHalfSegment;
     const int64_t span = static_cast<int64_t>(d.dataEnd) + d.trailerBytes;
     d.blockLevel.assign(static_cast<size_t>(span / kBlockBytes + 1), 0);
     d.blockEnvelope.assign(static_cast<size_t>(span / kBlockBytes + 1), {0, 0, 0, 0});
@@ -415,7 +413,6 @@ void CImporter::SetUpDocument()
     d.sourceFile.SetDataBase(d.dataStart);
     d.workingFile.SetDataBase(d.dataStart);
     d.overviewStep = d.sampleRate <= 48000 ? 512 : 1024;
-    d.rateUnit = d.sampleRate <= 48000 ? 200 : 400;
     ScaleTable(d.sampleRate, d.scaleSteps, d.coarseScaleSteps);
 }
 

@@ -13,8 +13,6 @@ namespace kelvane {
 CQuillon3Doc::CQuillon3Doc(ISettingsStore& settings, IInteraction& ui) : settings_(settings), ui_(ui)
 {
     ReadScanSettings();
-    events.SetGrowStep(kEventGrowStep);
-    staging.SetGrowStep(kEventGrowStep);
 }
 
 CQuillon3Doc::~CQuillon3Doc()
@@ -103,37 +101,11 @@ void CQuillon3Doc::DeleteTemporaryFiles()
 
 void CQuillon3Doc::DeleteContents()
 {
-    bitsPerSample = 16;
+    // The files first: which of them are ours to delete depends on the
+    // source kind and the user's path, which the reset forgets.
     DeleteTemporaryFiles();
+    static_cast<RecordingState&>(*this) = RecordingState{};
     ResetEventList();
-    staging.RemoveAll();
-    staging.SetGrowStep(kEventGrowStep);
-    tracks.RemoveAll();
-    blockLevel.clear();
-    blockEnvelope.clear();
-    segmentCorrections.clear();
-    passedOnComments.clear();
-    inputTags = {};
-    inputTrackNumber.clear();
-    title.clear();
-    status = kStatusNotLoaded;
-    loaded = 0;
-    selectedEvent = 0;
-    dataStart = dataEnd = 0;
-    trailerBytes = 0;
-    dataAlign = 0;
-    scanFirst = scanLast = 0;
-    blockStart = blockEnd = 0;
-    blockFirstEvent = blockLastEvent = 0;
-    filtersApplied = 0;
-    hissApplied = 0;
-    currentTrack = 0;
-    sourceKind = kSourceWav;
-    originalPath.clear();
-    userPath.clear();
-    scanCancelledAt = 0;
-    maxPass = 1;
-    noDifferenceData = 0;
     NotifyTracksChanged();
     NotifyReset();
     NotifyUpdate();

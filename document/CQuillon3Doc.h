@@ -66,13 +66,75 @@ struct InputTags {
 };
 
 inline constexpr int32_t kSegmentBytes = 0x40000;  // one chunk of every long operation
-inline constexpr int32_t kHalfSegment = 0x20000;
 inline constexpr int32_t kBlockBytes = 4096;       // one block of the level statistics
 inline constexpr int32_t kSectorBytes = 2352;      // one CD sector: 588 frames
 inline constexpr int32_t kScanMargin = 20480;      // clicks are never placed this close to either end
 inline constexpr int32_t kEventGrowStep = 5000;
 
-class CQuillon3Doc {
+// Everything that one recording brings and its processing makes. Delete
+// Contents gives it back its first state in one assignment, so a field added
+// here is reset with the rest. What outlives a recording stays in the
+// document: the files (closed and removed by Delete Contents itself), the
+// rate and what import derives from it, the cursor record, the scan
+// settings and the track properties kept for the session.
+struct RecordingState {
+    // --- source -------------------------------------------------------------
+    int32_t sourceKind = kSourceWav;
+    std::string originalPath;  // the path the user chose, when a .tmp source was made
+    std::string userPath;      // the path the user chose, always
+
+    // --- audio format ---------------------------------------------------------
+    int32_t bitsPerSample = 16;
+
+    // --- layout -------------------------------------------------------------
+    int32_t dataStart = 0;
+    int32_t dataEnd = 0;
+    int32_t trailerBytes = 0;
+    int32_t dataAlign = 0;
+    int32_t scanFirst = 0;
+    int32_t scanLast = 0;
+
+    // --- statistics ---------------------------------------------------------
+    std::vector<int32_t> blockLevel;
+    std::vector<std::array<int8_t, 4>> blockEnvelope;  // min L, max L, min R, max R (/256)
+    std::vector<int32_t> segmentCorrections;
+
+    // --- lists --------------------------------------------------------------
+    CGrowList<EventRecord> events{kEventGrowStep};   // [0] head sentinel, [size-1] blank working record
+    CGrowList<EventRecord> staging{kEventGrowStep};  // a block re-scan's finds before they are merged
+    CGrowList<TrackRecord> tracks;                   // [0] the whole recording
+
+    // --- selection ----------------------------------------------------------
+    int32_t selectedEvent = 0;  // index in events; -1: cursorEvent stands in; 0: none
+    int32_t blockStart = 0;     // 0: no block
+    int32_t blockEnd = 0;
+    // The block's first and last indices in events: for removing and
+    // re-scanning the corrections of a block, which are not built yet.
+    int32_t blockFirstEvent = 0;
+    int32_t blockLastEvent = 0;
+    int32_t currentTrack = 0;
+
+    // --- processing ---------------------------------------------------------
+    int32_t status = kStatusNotLoaded;
+    int32_t loaded = 0;
+    int32_t scanCancelledAt = 0;
+    int32_t maxPass = 1;
+    int32_t noDifferenceData = 0;
+
+    // --- filter state -------------------------------------------------------
+    int32_t filtersApplied = 0;
+    int32_t hissApplied = 0;
+
+    // --- input tags, applied to track 0 when the load pass starts -------------
+    InputTags inputTags;
+    std::string inputTrackNumber;               // the input's track-number text
+    std::vector<std::string> passedOnComments;  // NAME="value", for external encoders
+
+    // --- framework document title ----------------------------------------------
+    std::string title;
+};
+
+class CQuillon3Doc : public RecordingState {
 public:
     CQuillon3Doc(ISettingsStore& settings, IInteraction& ui);
     ~CQuillon3Doc();
@@ -101,11 +163,8 @@ public:
     // Writes them back (after the options dialog was confirmed).
     void StoreScanSettings();
 
-    // --- source -------------------------------------------------------------
-    int32_t sourceKind = kSourceWav;
-    std::string originalPath;  // the path the user chose, when a .tmp source was made
+    // --- source (the rest is in RecordingState) ------------------------------
     std::unique_ptr<CApeDecoder> apeDecoder;
-    std::string userPath;      // the path the user chose, always
 
     // --- files --------------------------------------------------------------
     CWaveFile sourceFile;
@@ -115,51 +174,16 @@ public:
     std::string workingPath;
     int64_t monoDataStart = 0;  // kind 4: where the mono samples begin in monoFile
 
-    // --- audio format (one recording at a time) -------------------------------
+    // --- audio rate, set by import (one recording at a time) ------------------
     int32_t sampleRate = 44100;
-    int32_t bitsPerSample = 16;
     int32_t overviewStep = 512;
-    int32_t rateUnit = 200;
 
-    // --- layout -------------------------------------------------------------
-    int32_t dataStart = 0;
-    int32_t dataEnd = 0;
-    int32_t trailerBytes = 0;
-    int32_t dataAlign = 0;
-    int32_t scanFirst = 0;
-    int32_t scanLast = 0;
-    int32_t segmentBytes = kSegmentBytes;
-    int32_t halfSegment = kHalfSegment;
-
-    // --- statistics ---------------------------------------------------------
-    std::vector<int32_t> blockLevel;
-    std::vector<std::array<int8_t, 4>> blockEnvelope;  // min L, max L, min R, max R (/256)
-    std::vector<int32_t> segmentCorrections;
-
-    // --- lists --------------------------------------------------------------
-    CGrowList<EventRecord> events;   // [0] head sentinel, [size-1] blank working record
-    CGrowList<EventRecord> staging;  // a block re-scan's finds before they are merged
-    CGrowList<TrackRecord> tracks;   // [0] the whole recording
-
-    // --- selection ----------------------------------------------------------
-    int32_t selectedEvent = 0;  // index in events; -1: cursorEvent stands in; 0: none
+    // --- selection (the rest is in RecordingState) ---------------------------
     EventRecord cursorEvent{1, 0, 0, 0, event::kMagCursor};
-    int32_t blockStart = 0;     // 0: no block
-    int32_t blockEnd = 0;
-    int32_t blockFirstEvent = 0;
-    int32_t blockLastEvent = 0;
-    int32_t currentTrack = 0;
     // The current event (into events or the cursor record), or nullptr.
     EventRecord* CurrentEvent();
     const EventRecord* CurrentEvent() const;
     bool HasBlock() const { return blockStart != 0; }
-
-    // --- processing ---------------------------------------------------------
-    int32_t status = kStatusNotLoaded;
-    int32_t loaded = 0;
-    int32_t scanCancelledAt = 0;
-    int32_t maxPass = 1;
-    int32_t noDifferenceData = 0;
 
     // --- scan settings ------------------------------------------------------
     int32_t source = 1095;
@@ -173,17 +197,8 @@ public:
     int32_t minMagnitude = 0;
     int32_t corWidth = 1303;
 
-    // --- filter state -------------------------------------------------------
-    int32_t filtersApplied = 0;
-    int32_t hissApplied = 0;
-
     // --- progress of the running long operation (not owned), or nullptr ------
     CProgressWnd* progress = nullptr;
-
-    // --- input tags, applied to track 0 when the load pass starts -------------
-    InputTags inputTags;
-    std::string inputTrackNumber;             // the input's track-number text
-    std::vector<std::string> passedOnComments;  // NAME="value", for external encoders
 
     // --- track properties kept while the program runs -----------------------
     std::string defaultArtist;      // survives Delete Contents
@@ -193,8 +208,7 @@ public:
     std::vector<int32_t> scaleSteps;
     std::vector<int32_t> coarseScaleSteps;
 
-    // --- framework document state -------------------------------------------
-    std::string title;
+    // --- framework document state (the title is in RecordingState) -----------
     void SetModifiedFlag(bool modified = true) { modified_ = modified; }
     bool IsModified() const { return modified_; }
 
