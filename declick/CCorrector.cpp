@@ -1,6 +1,7 @@
 #include "CCorrector.h"
 
-#include "document/CProgressWnd.h"
+#include "document/CProgressScope.h"
+#include "document/CancelQuestions.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 
@@ -223,8 +224,8 @@ GenerateOutcome CCorrector::GenerateAll(CGrowList<EventRecord>& list)
         CQuillon3Doc& doc;
         ~RestoreStatusTexts() { doc.NotifyStatusTexts({}, {}, {}); }
     } restoreStatusTexts{doc_};
-    CProgressWnd* progress = doc_.progress;
-    if (progress) progress->SetRange(0, std::max(0, size - 1));
+    CProgressScope progress(doc_);
+    progress->SetRange(0, std::max(0, size - 1));
 
     // Taking the records value by value with one walk of the list each is
     // the same as one stable ordering by pass: within a pass, list order.
@@ -237,18 +238,14 @@ GenerateOutcome CCorrector::GenerateAll(CGrowList<EventRecord>& list)
 
     int32_t taken = 0;
     for (const int32_t index : order_) {
-        if (progress && progress->Cancelled() &&
-            doc_.Ui().MessageBox("Really Cancel?", kAppCaption, MbButtons::YesNo, MbIcon::Question) ==
-                MbAnswer::Yes) {
+        if (progress.CancelConfirmed(cancel::kReallyCancel)) {
             doc_.scanCancelledAt = index;
             doc_.NotifyUpdate();
             return GenerateOutcome::Cancelled;
         }
         ++taken;
-        if (progress) {
-            progress->SetPos(taken);
-            if (index % 100 == 0) progress->SetMessage(Format("Processing Click Number %d", index));
-        }
+        progress->SetPos(taken);
+        if (index % 100 == 0) progress->SetMessage(Format("Processing Click Number %d", index));
         const EventRecord& e = list[index];
         if (e.width >= 0 && !CorrectOne(e) && ioErrors_ > 0) {
             doc_.Ui().MessageBox(ioErrorText_, kAppCaption, MbButtons::Ok, MbIcon::Error);

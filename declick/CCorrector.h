@@ -86,14 +86,16 @@ public:
     // Corrects every record of `list` (indices 1 .. size-2; element 0 is the
     // head sentinel, the last the blank working record): all records of pass
     // -1 in list order, then pass 0, then 1, and so on. Markers are taken in
-    // turn but not corrected. Shows the status texts, drives doc.progress
-    // (range 0 .. size-1) and polls its cancel flag before each record; when
-    // the user confirms "Really Cancel?", the index of the record not yet
-    // made is stored in doc.scanCancelledAt and the records made so far stay
-    // made. The list itself is not changed; doc.status is left to the caller.
-    // A working-file read or write that fails stops the run (Failed): the
-    // user is told the system's reason, and no later record is tried, since
-    // a file that refused one correction would silently refuse the rest.
+    // turn but not corrected. Shows the status texts, drives the progress
+    // window (range 0 .. size-1) and polls its cancel flag before each record
+    // unless its Cancel button is disabled (a regeneration that must run to
+    // its end); when the user confirms "Really Cancel?", the index of the
+    // record not yet made is stored in doc.scanCancelledAt and the records
+    // made so far stay made. The list itself is not changed; doc.status is
+    // left to the caller. A working-file read or write that fails stops the
+    // run (Failed): the user is told the system's reason, and no later record
+    // is tried, since a file that refused one correction would silently
+    // refuse the rest.
     GenerateOutcome GenerateAll(CGrowList<EventRecord>& list);
 
     // Records whose read or write failed since the last GenerateAll began

@@ -3,6 +3,7 @@
 #include "document/CImporter.h"
 #include "document/CProgressScope.h"
 #include "document/CQuillon3Doc.h"
+#include "document/CancelQuestions.h"
 #include "document/Interaction.h"
 #include "document/ScratchFiles.h"
 #include "document/WavHeader.h"
@@ -33,7 +34,6 @@ std::string FormatSampleTime(uint64_t sample, unsigned rate)
 
 namespace {
 
-constexpr const char* kMsgReallyCancel = "Really Cancel?";
 constexpr const char* kMsgWriteError = "ERROR: write error\n";
 
 const char* DamageWords(::FLAC__StreamDecoderErrorStatus status)
@@ -49,7 +49,7 @@ const char* DamageWords(::FLAC__StreamDecoderErrorStatus status)
 
 class CFlacToWav final : public FLAC::Decoder::Stream {
 public:
-    CFlacToWav(CQuillon3Doc& doc, int in, std::FILE* out, CProgressWnd* progress, const FlacDecodeOptions& options)
+    CFlacToWav(CQuillon3Doc& doc, int in, std::FILE* out, CProgressWnd& progress, const FlacDecodeOptions& options)
         : doc_(doc), in_(in), out_(out), progress_(progress), options_(options)
     {
         struct stat st {};
@@ -214,17 +214,15 @@ protected:
         }
         if (first != base_ + written_) NoteFrameDamage("a stretch of frames is missing", written_);
         if (damaged_ && !options_.acceptDamaged) return Refuse();
-        if (progress_) {
-            const bool known = totalSamples_ != 0;
-            const uint64_t range = known ? totalSamples_ : inputBytes_ / 1024;
-            const uint64_t pos = known ? written_ : bytesRead_ / 1024;
-            if (!rangeSet_) {
-                progress_->SetRange(0, static_cast<int32_t>(std::min<uint64_t>(range, INT32_MAX)));
-                rangeSet_ = true;
-            }
-            progress_->SetPos(static_cast<int32_t>(std::min<uint64_t>(std::min(pos, range), INT32_MAX)));
-            if (CancelRequested()) return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        const bool known = totalSamples_ != 0;
+        const uint64_t range = known ? totalSamples_ : inputBytes_ / 1024;
+        const uint64_t pos = known ? written_ : bytesRead_ / 1024;
+        if (!rangeSet_) {
+            progress_.SetRange(0, static_cast<int32_t>(std::min<uint64_t>(range, INT32_MAX)));
+            rangeSet_ = true;
         }
+        progress_.SetPos(static_cast<int32_t>(std::min<uint64_t>(std::min(pos, range), INT32_MAX)));
+        if (CancelRequested()) return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
         const unsigned blocksize = h.blocksize;
         const unsigned bytesPer = bits_ == 16 ? 2 : 3;
         const uint64_t limit = bits_ == 24 ? kMaxBytes24 : kMaxBytes16;
@@ -270,12 +268,10 @@ protected:
 private:
     bool CancelRequested()
     {
-        if (!progress_ || !progress_->Cancelled()) return false;
-        if (doc_.Ui().MessageBox(kMsgReallyCancel, kAppCaption, MbButtons::YesNo, MbIcon::Question) != MbAnswer::Yes)
-            return false;
+        if (!CancelConfirmed(doc_.Ui(), progress_, cancel::kReallyCancel)) return false;
         failed = true;
         failKind = FailKind::Cancelled;
-        failText = kMsgReallyCancel;
+        failText = cancel::kReallyCancel;
         return true;
     }
 
@@ -317,7 +313,7 @@ private:
     CQuillon3Doc& doc_;
     int in_;
     std::FILE* out_;
-    CProgressWnd* progress_;
+    CProgressWnd& progress_;
     const FlacDecodeOptions& options_;
     uint64_t inputBytes_ = 0;
     uint64_t bytesRead_ = 0;
@@ -379,10 +375,8 @@ OpResult DecodeFlacToWav(CQuillon3Doc& doc, const std::string& flacPath, const s
     std::vector<char> outBuffer(1 << 20);
     std::setvbuf(out, outBuffer.data(), _IOFBF, outBuffer.size());
 
-    CProgressScope scope(doc);
-    CProgressWnd* progress = scope.get();
-
-    CFlacToWav decoder(doc, in, out, progress, options);
+    CProgressScope progress(doc);
+    CFlacToWav decoder(doc, in, out, progress.Window(), options);
     decoder.set_md5_checking(true);
     decoder.set_metadata_respond(FLAC__METADATA_TYPE_VORBIS_COMMENT);
     const FLAC__StreamDecoderInitStatus init = decoder.init();
@@ -394,11 +388,9 @@ OpResult DecodeFlacToWav(CQuillon3Doc& doc, const std::string& flacPath, const s
         return fail(FailKind::BadInput, text, false);
     }
 
-    if (progress) {
-        progress->SetCaption("Loading Flac file...");
-        progress->SetStageName(0, "Decode Flac File");
-        progress->SetStage(0, -1);
-    }
+    progress->SetCaption("Loading Flac file...");
+    progress->SetStageName(0, "Decode Flac File");
+    progress->SetStage(0, -1);
     // A file with no FLAC stream in it reads to its end without a failure:
     // CheckStream finds no STREAMINFO then.
     decoder.process_until_end_of_metadata();

@@ -4,6 +4,7 @@
 #include "document/CBlockStatistics.h"
 #include "document/CProgressScope.h"
 #include "document/CQuillon3Doc.h"
+#include "document/CancelQuestions.h"
 #include "document/Interaction.h"
 
 #include <algorithm>
@@ -275,50 +276,47 @@ bool CLoadPass::Finish()
 
 LoadOutcome CLoadPass::Run(ILoadScanner* scanner, bool hissQuestion)
 {
-    CProgressScope scope(doc_);
-    CProgressWnd* progress = scope.get();
+    // Not the chunk driver's loop: the copy decodes and widens its input on
+    // the way, the statistics and the scanner see chunks that overlap, and a
+    // stop may end the scan while the copy goes on. The progress and the
+    // test for a press of Cancel are the shared ones.
+    CProgressScope progress(doc_);
 
     if (!Begin()) return LoadOutcome::Failed;
-    if (progress) progress->SetRange(0, doc_.dataEnd);
+    progress->SetRange(0, doc_.dataEnd);
     bool scanning = scanner != nullptr;
     bool stopped = false;
-    IInteraction& ui = doc_.Ui();
+    auto yes = [&](std::string_view question) {
+        return doc_.Ui().MessageBox(question, kAppCaption, MbButtons::YesNo, MbIcon::Question) == MbAnswer::Yes;
+    };
     while (!AtEnd()) {
-        if (progress && progress->Cancelled()) {
+        if (progress.CancelPressed()) {
             if (doc_.loaded) {
-                if (scanning && ui.MessageBox("Re-Scan will be aborted.\nReally Cancel?", kAppCaption, MbButtons::YesNo,
-                                              MbIcon::Question) == MbAnswer::Yes) {
+                if (scanning && yes(cancel::kRescanAborted)) {
                     scanning = false;
                     stopped = true;
                     doc_.scanCancelledAt = loadPos_;
                 }
             } else if (!scanning) {
-                if (ui.MessageBox("File load will be aborted.\nReally Cancel?", kAppCaption, MbButtons::YesNo,
-                                  MbIcon::Question) == MbAnswer::Yes)
-                    return LoadOutcome::Abandoned;
+                if (yes(cancel::kLoadAborted)) return LoadOutcome::Abandoned;
             } else {
-                const char* question = hissQuestion
-                                           ? "Do you want to continue loading the file\nwithout applying the hiss "
-                                             "filter?\n(This can take a few minutes)"
-                                           : "Do you want to continue loading the file\nwithout scanning for "
-                                             "clicks?\n(This can take a few minutes)";
-                const MbAnswer a = ui.MessageBox(question, kAppCaption, MbButtons::YesNoCancel, MbIcon::Question);
+                const std::string_view question =
+                    hissQuestion ? cancel::kContinueWithoutHissFilter : cancel::kContinueWithoutClickScan;
+                const MbAnswer a = doc_.Ui().MessageBox(question, kAppCaption, MbButtons::YesNoCancel, MbIcon::Question);
                 if (a == MbAnswer::Yes) {
                     scanning = false;
                     stopped = true;
                     doc_.scanCancelledAt = loadPos_;
-                    if (progress) {
-                        progress->SetCaption("Scan cancelled. Continuing to load file...");
-                        progress->SetStageName(0, "Operation Cancelled");
-                        progress->SetStageName(1, "");
-                        progress->SetStage(0, 0);
-                    }
+                    progress->SetCaption("Scan cancelled. Continuing to load file...");
+                    progress->SetStageName(0, "Operation Cancelled");
+                    progress->SetStageName(1, "");
+                    progress->SetStage(0, 0);
                 } else if (a == MbAnswer::No) {
                     return LoadOutcome::Abandoned;
                 }
             }
         }
-        if (progress) progress->SetPos(loadPos_);
+        progress->SetPos(loadPos_);
         const int32_t chunkOffset = loadPos_;
         const int16_t* values = nullptr;
         int32_t count = 0;
@@ -327,7 +325,7 @@ LoadOutcome CLoadPass::Run(ILoadScanner* scanner, bool hissQuestion)
     }
     if (!Finish()) return LoadOutcome::Failed;
     if (scanning) scanner->EndOfScan();
-    if (progress) progress->SetPos(doc_.dataEnd);
+    progress->SetPos(doc_.dataEnd);
     return stopped ? LoadOutcome::ScanStopped : LoadOutcome::Completed;
 }
 

@@ -238,9 +238,7 @@ void CTrackExporter::Report(const std::string& text)
 
 bool CTrackExporter::AskAbort(CProgressWnd* progress)
 {
-    if (!progress || !progress->Cancelled()) return false;
-    if (doc_.Ui().MessageBox(kReallyAbort, kAppCaption, MbButtons::YesNo, MbIcon::Question) != MbAnswer::Yes)
-        return false;
+    if (!CancelConfirmed(doc_.Ui(), *progress, cancel::kReallyAbort)) return false;
     cancelled_ = true;
     return true;
 }
@@ -346,14 +344,12 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     CProgressWnd* progress = scope.get();
     const std::string name = FileNameOf(path);
     if (options_.normalise || options_.scale) {
-        if (progress) progress->SetMessage((options_.normalise ? "Normalising File " : "Scaling File ") + name);
+        progress->SetMessage((options_.normalise ? "Normalising File " : "Scaling File ") + name);
     }
     const double gain = TrackGain(t.start, static_cast<int32_t>(length));
     const bool levelled = options_.normalise || options_.scale;
-    if (progress) {
-        progress->SetMessage("Saving File " + name);
-        progress->SetRange(0, static_cast<int32_t>(mono ? length / 2 : length));
-    }
+    progress->SetMessage("Saving File " + name);
+    progress->SetRange(0, static_cast<int32_t>(mono ? length / 2 : length));
 
     std::error_code ignored;
     const fs::path folder = fs::path(path).parent_path();
@@ -416,7 +412,7 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     std::vector<int32_t> samples(static_cast<size_t>(kChunkUnits / 2));
     double e = 1.0;
     for (int64_t done = 0; done < length;) {
-        if (progress) progress->SetPos(static_cast<int32_t>(mono ? done / 2 : done));
+        progress->SetPos(static_cast<int32_t>(mono ? done / 2 : done));
         if (AskAbort(progress)) {
             sink->Abort();
             return WriteResult::Cancelled;
@@ -464,7 +460,7 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     }
 
     if (!writeSilence(post)) return writeFailed();
-    if (progress) progress->SetPos(static_cast<int32_t>(mono ? length / 2 : length));
+    progress->SetPos(static_cast<int32_t>(mono ? length / 2 : length));
     if (!sink->Finish()) {
         const std::string why = sink->Error();
         const bool plainFile = options_.external || options_.fileType == kFileTypeWav || why == TakenMeanwhileText(path);
@@ -493,7 +489,7 @@ std::string CTrackExporter::TemporaryWavPath(const std::string& path) { return U
 
 WriteResult CTrackExporter::ResampleWav(const std::string& wav, CProgressWnd* progress)
 {
-    if (progress) progress->SetMessage(CResampler::kResampling);
+    progress->SetMessage(CResampler::kResampling);
     bool stopped = false;
     const ResampleRun run{&doc_.Ui(), progress, [&] { return stopped = AskAbort(progress); }};
     const std::string converted = wav + CResampler::kOutputSuffix;
@@ -561,7 +557,7 @@ WriteResult CTrackExporter::RunExternalEncoder(int32_t track, int32_t number, co
     // interrupt reaches this loop, which then stops the encoder.
     CProgressScope scope(doc_);
     CProgressWnd* progress = scope.get();
-    if (progress) progress->SetMessage("Encoding File " + FileNameOf(path));
+    progress->SetMessage("Encoding File " + FileNameOf(path));
     const ProgramRun run = RunProgram(options_.encoderPath, arguments, [&] { return AskAbort(progress); });
     if (run.stopped) return WriteResult::Cancelled;
     std::error_code error;
@@ -624,10 +620,8 @@ WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const 
 
     CProgressScope scope(doc_);
     CProgressWnd* progress = scope.get();
-    if (progress) {
-        progress->SetMessage("Saving File " + path);
-        progress->SetRange(0, static_cast<int32_t>(std::min<int64_t>(dataSize, INT32_MAX)));
-    }
+    progress->SetMessage("Saving File " + path);
+    progress->SetRange(0, static_cast<int32_t>(std::min<int64_t>(dataSize, INT32_MAX)));
     std::unique_ptr<IAudioEncoder> encoder = factory_ ? factory_(options_) : nullptr;
     if (!encoder) {
         Report(kAllocatingEncoder);
@@ -644,7 +638,7 @@ WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const 
     std::vector<int32_t> samples(static_cast<size_t>(chunk / bytesPer));
     wav.Seek(dataStart);
     for (int64_t done = 0; done < frames * frameBytes;) {
-        if (progress) progress->SetPos(static_cast<int32_t>(std::min<int64_t>(done, INT32_MAX)));
+        progress->SetPos(static_cast<int32_t>(std::min<int64_t>(done, INT32_MAX)));
         if (AskAbort(progress)) {
             encoder->Abort();
             return WriteResult::Cancelled;

@@ -10,6 +10,7 @@
 // The working file is only read; the source recording is never opened.
 // Single threaded, on the thread that owns the document.
 
+#include "document/CancelQuestions.h"
 #include "output/CResampler.h"
 #include "output/IAudioEncoder.h"
 #include "tracks/FadeLaw.h"
@@ -74,7 +75,7 @@ enum class WriteResult {
 class CTrackExporter {
 public:
     // The texts the exporter shows.
-    static constexpr const char* kReallyAbort = "Really Abort?";
+    static constexpr const char* kReallyAbort = cancel::kReallyAbort.data();
     static constexpr const char* kCouldNotSave = "The file %s could not be saved";
     static constexpr const char* kEncoderStart = "Error starting encoder.\n";
     static constexpr const char* kOggWriteError = "Ogg Encoder Error. End of Stream found.";
