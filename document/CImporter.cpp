@@ -3,7 +3,6 @@
 #include "document/CApeDecoder.h"
 #include "document/CFlacImport.h"
 #include "document/CProgressScope.h"
-#include "document/CancelQuestions.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 #include "document/ScratchFiles.h"
@@ -124,9 +123,9 @@ OpResult CImporter::MakeDecodedSource(size_t extensionLength)
     const std::string tempPath = doc_.Settings().Get(settings::TempPath);
     const fs::path folder = ScratchFolder(doc_.userPath, tempMode, tempPath);
     const std::string name = ReplaceTail(fs::path(doc_.userPath).filename().string(), extensionLength, ".tmp");
-    const std::string tmp = FreeScratchName((folder / name).string());
     std::string error;
-    if (!CreateScratchFile(tmp, error)) return Refuse(FailKind::Environment, error);
+    const std::string tmp = CreateFreeScratchFile((folder / name).string(), error);
+    if (tmp.empty()) return Refuse(FailKind::Environment, error);
     doc_.sourcePath = tmp;
     return OpResult::Success();
 }
@@ -284,20 +283,26 @@ OpResult CImporter::ImportApe(const std::string& path)
 
 OpResult CImporter::DecodeApe(CApeDecoder& decoder)
 {
-    CProgressScope progress(doc_);
+    CProgressScope scope(doc_);
+    CProgressWnd* progress = scope.get();
     const int64_t total = decoder.TotalBlocks();
-    progress->SetCaption("Loading APE file...");
-    progress->SetStageName(0, "Decode APE File");
-    progress->SetStage(0, -1);
-    progress->SetRange(0, static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX)));
+    if (progress) {
+        progress->SetCaption("Loading APE file...");
+        progress->SetStageName(0, "Decode APE File");
+        progress->SetStage(0, -1);
+        progress->SetRange(0, static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX)));
+    }
     constexpr int64_t kChunkBlocks = 0x10000;
     std::vector<uint8_t> buffer(static_cast<size_t>(kChunkBlocks * decoder.BlockAlign()));
     if (!decoder.Seek(0)) return Refuse(FailKind::BadInput, decoder.LastError());
     if (doc_.sourceFile.SeekRaw(44) != 44) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
     for (int64_t done = 0; done < total;) {
-        progress->SetPos(static_cast<int32_t>(std::min<int64_t>(done, INT32_MAX)));
-        if (progress.CancelConfirmed(cancel::kReallyCancel))
-            return OpResult::Fail(FailKind::Cancelled, std::string(cancel::kReallyCancel));
+        if (progress) {
+            progress->SetPos(static_cast<int32_t>(std::min<int64_t>(done, INT32_MAX)));
+            if (progress->Cancelled() &&
+                doc_.Ui().MessageBox("Really Cancel?", kAppCaption, MbButtons::YesNo, MbIcon::Question) == MbAnswer::Yes)
+                return OpResult::Fail(FailKind::Cancelled, "Really Cancel?");
+        }
         const int64_t blocks = decoder.Decode(buffer.data(), std::min(kChunkBlocks, total - done));
         if (blocks <= 0) {
             const std::string text = decoder.LastError().empty() ? "The Monkey's Audio file is damaged." : decoder.LastError();
@@ -354,15 +359,19 @@ OpResult CImporter::CreateWorkingFile()
     // holds: "Insufficient space" would send the user looking for space
     // that could never help.
     if (tooLong_) return Refuse(FailKind::BadInput, kMsgTooLong);
-    const std::string working = FreeScratchName(WorkingFilePath(doc_.sourcePath, tempMode, tempPath));
+    // Only named here: the space check comes before the file is made.
+    const std::string wanted = WorkingFilePath(doc_.sourcePath, tempMode, tempPath);
+    const std::string working = FreeScratchName(wanted);
     const std::string folder = fs::path(working).parent_path().string();
     if (OpResult r = CheckSpace(folder, sourceLength_ + pendingSourceBytes_); !r.Ok()) return r;
     // The working copy must never be the user's file or the source itself.
     if (working == doc_.userPath || working == doc_.sourcePath)
         return Refuse(FailKind::Internal, "The working file would overwrite the input file.");
     std::string error;
-    if (!CreateScratchFile(working, error)) return Refuse(FailKind::Environment, error);
-    doc_.workingPath = working;
+    // Another run may take the same name meanwhile (two sides of one name
+    // in one temporary folder): the next free name is taken then.
+    doc_.workingPath = CreateFreeScratchFile(wanted, error);
+    if (doc_.workingPath.empty()) return Refuse(FailKind::Environment, error);
     if (!doc_.workingFile.Open(doc_.workingPath, CWaveFile::Mode::Create))
         return Refuse(FailKind::Environment, doc_.workingFile.LastError());
     doc_.workingFile.SetBitsPerSample(doc_.bitsPerSample);
@@ -399,6 +408,8 @@ void ScaleTable(int rate, std::vector<int32_t>& steps, std::vector<int32_t>& coa
 void CImporter::SetUpDocument()
 {
     CQuillon3Doc& d = doc_;
+    d.segmentBytes = kSegmentBytes;
+    d.halfSegment = kHalfSegment;
     const int64_t span = static_cast<int64_t>(d.dataEnd) + d.trailerBytes;
     d.blockLevel.assign(static_cast<size_t>(span / kBlockBytes + 1), 0);
     d.blockEnvelope.assign(static_cast<size_t>(span / kBlockBytes + 1), {0, 0, 0, 0});
@@ -408,6 +419,7 @@ void CImporter::SetUpDocument()
     d.sourceFile.SetDataBase(d.dataStart);
     d.workingFile.SetDataBase(d.dataStart);
     d.overviewStep = d.sampleRate <= 48000 ? 512 : 1024;
+    d.rateUnit = d.sampleRate <= 48000 ? 200 : 400;
     ScaleTable(d.sampleRate, d.scaleSteps, d.coarseScaleSteps);
 }
 

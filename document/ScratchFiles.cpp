@@ -393,6 +393,20 @@ bool CreateScratchFile(const std::string& path, std::string& error)
     return true;
 }
 
+std::string CreateFreeScratchFile(const std::string& path, std::string& error)
+{
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const std::string candidate = FreeScratchName(path);
+        if (CreateScratchFile(candidate, error)) return candidate;
+        // Free a moment ago and taken now: another run got there first.
+        std::error_code ec;
+        const bool taken = std::filesystem::exists(std::filesystem::symlink_status(candidate, ec)) ||
+                           std::filesystem::exists(std::filesystem::symlink_status(candidate + kScratchLockSuffix, ec));
+        if (!taken) return {};
+    }
+    return {};
+}
+
 bool AdoptScratchFile(const std::string& path, std::string& error)
 {
     const std::string lockPath = path + kScratchLockSuffix;

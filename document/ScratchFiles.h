@@ -28,6 +28,11 @@ std::string FreeScratchName(const std::string& path);
 // `error`, when either file cannot be created.
 bool CreateScratchFile(const std::string& path, std::string& error);
 
+// Creates the first free scratch name from `path` on (FreeScratchName) and
+// returns it; when another run takes that name in the same moment, the next
+// free one is tried. Empty, with the system's text in `error`, on failure.
+std::string CreateFreeScratchFile(const std::string& path, std::string& error);
+
 // Marks a file that this process has just created by other means (mkstemp)
 // as its scratch file.
 bool AdoptScratchFile(const std::string& path, std::string& error);
