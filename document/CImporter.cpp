@@ -3,6 +3,7 @@
 #include "document/CApeDecoder.h"
 #include "document/CFlacImport.h"
 #include "document/CProgressScope.h"
+#include "document/CancelQuestions.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 #include "document/ScratchFiles.h"
@@ -283,26 +284,20 @@ OpResult CImporter::ImportApe(const std::string& path)
 
 OpResult CImporter::DecodeApe(CApeDecoder& decoder)
 {
-    CProgressScope scope(doc_);
-    CProgressWnd* progress = scope.get();
+    CProgressScope progress(doc_);
     const int64_t total = decoder.TotalBlocks();
-    if (progress) {
-        progress->SetCaption("Loading APE file...");
-        progress->SetStageName(0, "Decode APE File");
-        progress->SetStage(0, -1);
-        progress->SetRange(0, static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX)));
-    }
+    progress->SetCaption("Loading APE file...");
+    progress->SetStageName(0, "Decode APE File");
+    progress->SetStage(0, -1);
+    progress->SetRange(0, static_cast<int32_t>(std::min<int64_t>(total, INT32_MAX)));
     constexpr int64_t kChunkBlocks = 0x10000;
     std::vector<uint8_t> buffer(static_cast<size_t>(kChunkBlocks * decoder.BlockAlign()));
     if (!decoder.Seek(0)) return Refuse(FailKind::BadInput, decoder.LastError());
     if (doc_.sourceFile.SeekRaw(44) != 44) return Refuse(FailKind::Environment, doc_.sourceFile.LastError());
     for (int64_t done = 0; done < total;) {
-        if (progress) {
-            progress->SetPos(static_cast<int32_t>(std::min<int64_t>(done, INT32_MAX)));
-            if (progress->Cancelled() &&
-                doc_.Ui().MessageBox("Really Cancel?", kAppCaption, MbButtons::YesNo, MbIcon::Question) == MbAnswer::Yes)
-                return OpResult::Fail(FailKind::Cancelled, "Really Cancel?");
-        }
+        progress->SetPos(static_cast<int32_t>(std::min<int64_t>(done, INT32_MAX)));
+        if (progress.CancelConfirmed(cancel::kReallyCancel))
+            return OpResult::Fail(FailKind::Cancelled, std::string(cancel::kReallyCancel));
         const int64_t blocks = decoder.Decode(buffer.data(), std::min(kChunkBlocks, total - done));
         if (blocks <= 0) {
             const std::string text = decoder.LastError().empty() ? "The Monkey's Audio file is damaged." : decoder.LastError();
@@ -408,8 +403,6 @@ void ScaleTable(int rate, std::vector<int32_t>& steps, std::vector<int32_t>& coa
 void CImporter::SetUpDocument()
 {
     CQuillon3Doc& d = doc_;
-    d.segmentBytes = kSegmentBytes;
-    d.halfSegment = kHalfSegment;
     const int64_t span = static_cast<int64_t>(d.dataEnd) + d.trailerBytes;
     d.blockLevel.assign(static_cast<size_t>(span / kBlockBytes + 1), 0);
     d.blockEnvelope.assign(static_cast<size_t>(span / kBlockBytes + 1), {0, 0, 0, 0});
@@ -419,7 +412,6 @@ void CImporter::SetUpDocument()
     d.sourceFile.SetDataBase(d.dataStart);
     d.workingFile.SetDataBase(d.dataStart);
     d.overviewStep = d.sampleRate <= 48000 ? 512 : 1024;
-    d.rateUnit = d.sampleRate <= 48000 ? 200 : 400;
     ScaleTable(d.sampleRate, d.scaleSteps, d.coarseScaleSteps);
 }
 
