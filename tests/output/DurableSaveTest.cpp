@@ -33,24 +33,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using Session = test::SaveSession;
+using test::Request;
 
 const std::vector<uint8_t> kLeftover{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'};
 
 std::unique_ptr<Session> WholeSide(size_t frames)
 {
     auto s = test::OpenForSave(frames, {});
-    s->doc->tracks.Add(s->doc->tracks.At(0));
+    test::AddWholeTrack(*s);
     return s;
-}
-
-SaveRequest Request(const Session& s, std::vector<bool> selected, const std::string& rule, bool close)
-{
-    SaveRequest r;
-    r.selected = std::move(selected);
-    r.folder = s.Folder();
-    r.rule = rule;
-    r.close = close;
-    return r;
 }
 
 std::string ConfirmText(const std::vector<std::string>& existing)
@@ -243,22 +234,6 @@ TEST(DurableSave, ALevelChangeIsNoHandOverOfTheWorkingFile)
     for (size_t i = 0; i < samples.size(); i += 997) EXPECT_NEAR(saved[i], samples[i] / 2, 1) << i;
 }
 
-// An encoder stand-in: runs body (sh) with $out the path after -o.
-std::string Encoder(const Session& s, const std::string& name, const std::string& body)
-{
-    const std::string path = s.Out(name);
-    std::ofstream script(path);
-    script << "#!/bin/sh\n"
-              "in=''; out=''\n"
-              "while [ $# -gt 0 ]; do\n"
-              "  case \"$1\" in -i) in=\"$2\"; shift ;; -o) out=\"$2\"; shift ;; esac; shift\n"
-              "done\n"
-           << body << "\n";
-    script.close();
-    fs::permissions(path, fs::perms::owner_all);
-    return path;
-}
-
 SaveRequest External(const Session& s, const std::string& encoder)
 {
     SaveRequest r = Request(s, {true}, "#", false);
@@ -275,7 +250,7 @@ TEST(DurableSave, AFailingExternalEncoderLeavesTheEarlierFileAsItWas)
     auto s = test::OpenForSave(40000, {{0, 15000}, {15000, 30000}});
     const std::vector<uint8_t> good{'g', 'o', 'o', 'd'};
     ASSERT_TRUE(test::WriteFileBytes(s->Out("01.xyz"), good));
-    SaveRequest r = External(*s, Encoder(*s, "broken", "printf garbage > \"$out\"; exit 3"));
+    SaveRequest r = External(*s, test::StandInEncoder(*s, "broken", "printf garbage > \"$out\"; exit 3"));
     r.selected = {true, false};
     s->ui.Expect(ConfirmText({s->Out("01.xyz")}), MbAnswer::Yes);
     s->ui.AllowOkBoxes(true);
@@ -285,7 +260,7 @@ TEST(DurableSave, AFailingExternalEncoderLeavesTheEarlierFileAsItWas)
     EXPECT_FALSE(fs::exists(s->Out("01.xyz.wav")));
 
     // A good run replaces it, as confirmed.
-    r.options.encoderPath = Encoder(*s, "good", "cp \"$in\" \"$out\"");
+    r.options.encoderPath = test::StandInEncoder(*s, "good", "cp \"$in\" \"$out\"");
     s->ui.Expect(ConfirmText({s->Out("01.xyz")}), MbAnswer::Yes);
     ASSERT_EQ(SaveTracks(*s->doc, r).result, SaveResult::Saved);
     EXPECT_TRUE(test::ReadWavSamples(s->Out("01.xyz")).ok());
@@ -327,8 +302,8 @@ TEST(DurableSave, AnInterruptStopsARunningEncoderAndLeavesNothing)
     auto s = test::OpenForSave(40000, {{0, 1000}});
     const std::string marker = s->Out("started");
     // Deaf to the interrupt and to SIGTERM: only the last resort ends it.
-    SaveRequest r = External(*s, Encoder(*s, "deaf", "trap '' INT TERM\ntouch '" + marker +
-                                                         "'\nsleep 60\ncp \"$in\" \"$out\""));
+    const std::string deaf = "trap '' INT TERM\ntouch '" + marker + "'\nsleep 60\ncp \"$in\" \"$out\"";
+    SaveRequest r = External(*s, test::StandInEncoder(*s, "deaf", deaf));
     // Well after the track's own pumps, while the encoder sleeps.
     s->ui.OnCreateProgress([](test::RecordingProgress& p, size_t) { p.CancelAtPump(25); });
     s->ui.Expect(CTrackExporter::kReallyAbort, MbAnswer::Yes);

@@ -31,27 +31,12 @@ namespace {
 namespace fs = std::filesystem;
 
 using Session = test::SaveSession;
+using test::AddWholeTrack;
+using test::Request;
 
 std::unique_ptr<Session> Open(size_t frames, const std::vector<std::pair<int64_t, int64_t>>& ranges)
 {
     return test::OpenForSave(frames, ranges);
-}
-
-// One track over the whole recording, as removing all boundaries leaves it.
-void AddWholeTrack(Session& s)
-{
-    TrackRecord whole = s.doc->tracks.At(0);
-    s.doc->tracks.Add(whole);
-}
-
-SaveRequest Request(const Session& s, std::vector<bool> selected, const std::string& rule, bool close)
-{
-    SaveRequest r;
-    r.selected = std::move(selected);
-    r.folder = s.Folder();
-    r.rule = rule;
-    r.close = close;
-    return r;
 }
 
 // Marks the working copy so a test can tell it from the input.
@@ -192,20 +177,7 @@ TEST(SaveAndClose, CancelledOrFailedCloseKeepsTheDocumentAndItsWork)
 // the WAV given after -i to the path given after -o.
 std::string MakeRecordingEncoder(const Session& s, const std::string& name, int exitStatus = 0)
 {
-    const std::string path = s.Out(name);
-    std::ofstream script(path);
-    script << "#!/bin/sh\n"
-              "printf '%s\\0' \"$@\" > \"$(dirname \"$0\")/args.bin\"\n"
-              "in=''; out=''\n"
-              "while [ $# -gt 0 ]; do\n"
-              "  case \"$1\" in -i) in=\"$2\"; shift ;; -o) out=\"$2\"; shift ;; esac; shift\n"
-              "done\n"
-              "cp \"$in\" \"$out\"\n"
-              "exit "
-           << exitStatus << "\n";
-    script.close();
-    fs::permissions(path, fs::perms::owner_all);
-    return path;
+    return test::StandInEncoder(s, name, "cp \"$in\" \"$out\"\nexit " + std::to_string(exitStatus), true);
 }
 
 // The encoder's %OUT: a file of the output's name in a private folder

@@ -1,10 +1,12 @@
 #pragma once
 // A loaded recording to save from: noise in a private folder, with tracks
 // over given frame ranges titled "A", "B", ..., scripted answers and the
-// working file beside the input. Shared by the save tests.
+// working file beside the input; and the requests and the stand-in external
+// encoders the save tests make for it.
 
 #include "document/CQuillon3Doc.h"
 #include "document/DocumentOpen.h"
+#include "output/SaveTracks.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/Signals.h"
@@ -13,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -49,6 +53,46 @@ inline std::unique_ptr<SaveSession> OpenForSave(size_t frames, const std::vector
     }
     s->doc->SetModifiedFlag(true);
     return s;
+}
+
+// One track over the whole recording, as removing all boundaries leaves it.
+inline void AddWholeTrack(SaveSession& s)
+{
+    TrackRecord whole = s.doc->tracks.At(0);
+    s.doc->tracks.Add(whole);
+}
+
+// Saves the selected tracks (empty: all) into the session's folder.
+inline SaveRequest Request(const SaveSession& s, std::vector<bool> selected, const std::string& rule = "#",
+                           bool close = false)
+{
+    SaveRequest r;
+    r.selected = std::move(selected);
+    r.folder = s.Folder();
+    r.rule = rule;
+    r.close = close;
+    return r;
+}
+
+// An external encoder stand-in at s.Out(name): a shell script that takes
+// the WAV after -i as $in and the output after -o as $out, then runs body.
+// recordArguments: it first writes its arguments, NUL-separated, to args.bin
+// beside itself.
+inline std::string StandInEncoder(const SaveSession& s, const std::string& name, const std::string& body,
+                                  bool recordArguments = false)
+{
+    const std::string path = s.Out(name);
+    std::ofstream script(path);
+    script << "#!/bin/sh\n";
+    if (recordArguments) script << "printf '%s\\0' \"$@\" > \"$(dirname \"$0\")/args.bin\"\n";
+    script << "in=''; out=''\n"
+              "while [ $# -gt 0 ]; do\n"
+              "  case \"$1\" in -i) in=\"$2\"; shift ;; -o) out=\"$2\"; shift ;; esac; shift\n"
+              "done\n"
+           << body << "\n";
+    script.close();
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
 }
 
 }  // namespace kelvane::test

@@ -25,19 +25,11 @@ namespace {
 namespace fs = std::filesystem;
 
 using Session = test::SaveSession;
+using test::Request;
 
 std::unique_ptr<Session> Open(size_t frames, const std::vector<std::pair<int64_t, int64_t>>& ranges)
 {
     return test::OpenForSave(frames, ranges);
-}
-
-SaveRequest Request(const Session& s, std::vector<bool> selected, const std::string& rule = "#")
-{
-    SaveRequest r;
-    r.selected = std::move(selected);
-    r.folder = s.Folder();
-    r.rule = rule;
-    return r;
 }
 
 size_t Frames(const std::string& path)
