@@ -2,7 +2,8 @@
 
 // What the benchmarks over whole sides have in common: the synthesised side
 // written into a scratch folder, a document with nobody at the keyboard, the
-// timing and rate counters, and the peak-memory measurement in a forked child.
+// timing and rate counters, the reference tools run as timed children, and
+// the peak-memory measurement in a forked child.
 
 #include "document/CProgressWnd.h"
 #include "document/CQuillon3Doc.h"
@@ -16,6 +17,7 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -40,6 +42,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+extern char** environ;
 
 namespace kelvane::bench {
 
@@ -311,6 +315,92 @@ inline void SetRateCounters(benchmark::State& state, int minutes, int64_t bytes)
 {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
     state.counters["xRealTime"] = benchmark::Counter(AudioSeconds(minutes), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Why a case did not run, by key, for the summary.
+inline std::map<std::string, std::string>& Skipped()
+{
+    static std::map<std::string, std::string> skipped;
+    return skipped;
+}
+
+inline void Skip(benchmark::State& state, const std::string& key, const std::string& why)
+{
+    Skipped()[key] = why;
+    state.SkipWithError(why.c_str());
+}
+
+// --- other programs -------------------------------------------------------------
+
+inline double Seconds(const timeval& t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+}
+
+// The CPU time, user and system, this process has used so far.
+inline double ProcessCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+// A reference tool's command line with the words "IN" and "OUT" replaced by
+// the input and the output.
+inline std::vector<std::string> WithPaths(std::vector<std::string> args, const std::filesystem::path& in,
+                                          const std::filesystem::path& out)
+{
+    for (std::string& a : args) {
+        if (a == "IN") a = in.string();
+        if (a == "OUT") a = out.string();
+    }
+    return args;
+}
+
+struct ChildRun {
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+    int status = -1;  // exit status; -1 for no normal exit
+    std::string error;
+};
+
+// Starts args[0] from PATH with no shell, stdin from /dev/null and stdout
+// and stderr discarded, and waits for it: the wall time from spawn to
+// reaped, the CPU time from the child's rusage. error says why it did not
+// start or did not exit with 0.
+inline ChildRun Spawn(const std::vector<std::string>& args)
+{
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    ChildRun run;
+    pid_t pid = 0;
+    const Stopwatch watch;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        run.error = "cannot start " + args[0] + ": " + std::strerror(spawned);
+        return run;
+    }
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
+        if (errno != EINTR) {
+            run.error = std::string("wait4: ") + std::strerror(errno);
+            return run;
+        }
+    }
+    run.wallSeconds = watch.Seconds();
+    run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (run.status != 0) run.error = args[0] + " failed (status " + std::to_string(run.status) + ")";
+    return run;
 }
 
 // --- memory -------------------------------------------------------------------

@@ -26,22 +26,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -85,40 +76,11 @@ std::map<std::string, Result>& Results()
     static std::map<std::string, Result> r;
     return r;
 }
-std::map<std::string, std::string>& Skipped()
-{
-    static std::map<std::string, std::string> s;
-    return s;
-}
-
-void Skip(benchmark::State& state, const std::string& key, const std::string& why)
-{
-    Skipped()[key] = why;
-    state.SkipWithError(why.c_str());
-}
-
-double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; }
-double Seconds(const timespec& t) { return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9; }
-
 double Clock(clockid_t id)
 {
     timespec t{};
     ::clock_gettime(id, &t);
-    return Seconds(t);
-}
-
-double ProcessCpu()
-{
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return Seconds(u.ru_utime) + Seconds(u.ru_stime);
-}
-
-int64_t FileBytes(const fs::path& p)
-{
-    std::error_code ec;
-    const auto n = fs::file_size(p, ec);
-    return ec ? 0 : static_cast<int64_t>(n);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
 void BM_Coder(benchmark::State& state, int level)
@@ -156,7 +118,7 @@ void BM_File(benchmark::State& state, int level)
     for (auto _ : state) {
         kelvane::CApeEncoder enc(level);
         const Stopwatch watch;
-        const double cpu0 = ProcessCpu();
+        const double cpu0 = ProcessCpuSeconds();
         bool ok = enc.Open(out, kRate, 16, 2, frames, tags);
         for (size_t f = 0; ok && f < frames; f += 65536)
             ok = enc.Write(rig.samples.data() + 2 * f, std::min<size_t>(65536, frames - f));
@@ -165,48 +127,9 @@ void BM_File(benchmark::State& state, int level)
         const double wall = watch.Seconds();
         state.SetIterationTime(wall);
         Result& r = Results()[key];
-        if (r.wall == 0 || wall < r.wall) r = {wall, ProcessCpu() - cpu0, FileBytes(out)};
+        if (r.wall == 0 || wall < r.wall) r = {wall, ProcessCpuSeconds() - cpu0, FileBytes(out)};
         fs::remove(out);
     }
-}
-
-struct ChildRun {
-    double wall = 0;
-    double cpu = 0;
-    std::string error;
-};
-
-ChildRun Spawn(std::vector<std::string> args)
-{
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    ChildRun run;
-    pid_t pid = 0;
-    const Stopwatch watch;
-    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        run.error = "cannot start " + args[0] + ": " + std::strerror(spawned);
-        return run;
-    }
-    int status = 0;
-    rusage usage{};
-    while (::wait4(pid, &status, 0, &usage) < 0) {
-        if (errno != EINTR) {
-            run.error = std::string("wait4: ") + std::strerror(errno);
-            return run;
-        }
-    }
-    run.wall = watch.Seconds();
-    run.cpu = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) run.error = args[0] + " failed";
-    return run;
 }
 
 // args: "IN" and "OUT" stand for the music's WAV and the output.
@@ -215,20 +138,17 @@ void BM_Tool(benchmark::State& state, std::string key, std::vector<std::string> 
     Rig& rig = TheRig();
     if (!rig.error.empty()) return Skip(state, key, rig.error);
     const fs::path out = rig.dir.file(key + ".out");
-    for (std::string& a : args) {
-        if (a == "IN") a = rig.wav.string();
-        if (a == "OUT") a = out.string();
-    }
+    const std::vector<std::string> command = WithPaths(args, rig.wav, out);
     for (auto _ : state) {
         fs::remove(out);
-        const ChildRun run = Spawn(args);
+        const ChildRun run = Spawn(command);
         // jmac exits with 0 whatever happens; only its output tells.
-        if (!run.error.empty() || FileBytes(out) == 0)
+        if (!run.error.empty() || FileBytes(out) <= 0)
             return Skip(state, key, run.error.empty() ? args[0] + " wrote nothing (is " + package + " installed?)"
                                                       : run.error + " (Debian package " + package + ")");
-        state.SetIterationTime(run.wall);
+        state.SetIterationTime(run.wallSeconds);
         Result& r = Results()[key];
-        if (r.wall == 0 || run.wall < r.wall) r = {run.wall, run.cpu, FileBytes(out)};
+        if (r.wall == 0 || run.wallSeconds < r.wall) r = {run.wallSeconds, run.cpuSeconds, FileBytes(out)};
     }
     fs::remove(out);
 }

@@ -35,16 +35,11 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -53,8 +48,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -165,62 +158,6 @@ bool OnPath(const std::string& name)
     return false;
 }
 
-struct ChildRun {
-    double wallSeconds = 0;
-    double cpuSeconds = 0;
-    int status = -1;  // exit status; -1 for no normal exit
-    std::string error;
-};
-
-double Seconds(const timeval& t)
-{
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
-}
-
-// Starts args[0] from PATH with no shell, stdin from /dev/null and stdout
-// and stderr discarded, and waits for it.
-ChildRun Spawn(const std::vector<std::string>& args)
-{
-    std::vector<std::string> copy = args;
-    std::vector<char*> argv;
-    for (std::string& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    ChildRun run;
-    pid_t pid = 0;
-    const Stopwatch watch;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        run.error = "cannot start " + args[0] + ": " + std::strerror(spawned);
-        return run;
-    }
-    int status = 0;
-    rusage usage{};
-    while (::wait4(pid, &status, 0, &usage) < 0) {
-        if (errno != EINTR) {
-            run.error = std::string("wait4: ") + std::strerror(errno);
-            return run;
-        }
-    }
-    run.wallSeconds = watch.Seconds();
-    run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    if (run.status != 0) run.error = args[0] + " failed (status " + std::to_string(run.status) + ")";
-    return run;
-}
-
-double ProcessCpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-}
-
 // --- results kept for the summary -----------------------------------------------
 
 // CPU seconds of each timed iteration, by the same keys as Timings().
@@ -228,19 +165,6 @@ std::map<std::string, std::vector<double>>& CpuTimings()
 {
     static std::map<std::string, std::vector<double>> timings;
     return timings;
-}
-
-// Why a comparison did not run, by key.
-std::map<std::string, std::string>& Skipped()
-{
-    static std::map<std::string, std::string> skipped;
-    return skipped;
-}
-
-void Skip(benchmark::State& state, const std::string& key, const std::string& why)
-{
-    Skipped()[key] = why;
-    state.SkipWithError(why.c_str());
 }
 
 void SetCounters(benchmark::State& state, const std::string& key, const fs::path& output, int64_t outputBytes)
@@ -294,13 +218,10 @@ void BM_Tool(benchmark::State& state, std::string key, std::vector<std::string> 
     Rig& rig = TheRig();
     if (!rig.error.empty()) return Skip(state, key, rig.error);
     const fs::path out = rig.sides.Folder() / (key + (program == "oggenc" ? ".ogg" : ".flac"));
-    for (std::string& a : args) {
-        if (a == "IN") a = rig.wav.string();
-        if (a == "OUT") a = out.string();
-    }
+    const std::vector<std::string> command = WithPaths(args, rig.wav, out);
     int64_t outputBytes = 0;
     for (auto _ : state) {
-        const ChildRun run = Spawn(args);
+        const ChildRun run = Spawn(command);
         if (!run.error.empty()) return Skip(state, key, run.error);
         state.SetIterationTime(run.wallSeconds);
         Timings()[key].push_back(run.wallSeconds);
