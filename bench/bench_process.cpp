@@ -25,13 +25,13 @@
 // column is the child's whole run and means nothing.
 
 #include "bench/BenchSupport.h"
-#include "declick/CAutoProcessor.h"
 #include "declick/CClickScanner.h"
 #include "declick/CCorrector.h"
 #include "declick/ScanParams.h"
 #include "document/CQuillon3Doc.h"
 #include "document/DocumentOpen.h"
 #include "document/EventRecord.h"
+#include "operations/ProcessRecording.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/Signals.h"
 
@@ -51,7 +51,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace kelvane::bench;
-using kelvane::AutoOutcome;
 using kelvane::CQuillon3Doc;
 using kelvane::LoadOutcome;
 
@@ -188,8 +187,11 @@ kelvane::CMemorySettings RigSettings()
 std::string ProcessOnce(DocumentRig& rig, const std::string& path)
 {
     if (!kelvane::OpenRecording(rig.doc, path).Ok()) return "open failed: " + rig.ui.lastText;
-    const AutoOutcome outcome = kelvane::CAutoProcessor(rig.doc).Run();
-    if (outcome != AutoOutcome::Completed) return "the processing did not complete: " + rig.ui.lastText;
+    // The load, the click scan and the corrections: the track finder is not
+    // what this measures.
+    kelvane::ProcessRequest request;
+    request.splitTracks = 0;
+    if (!kelvane::ProcessRecording(rig.doc, request).Ok()) return "the processing did not complete: " + rig.ui.lastText;
     if (rig.doc.status != kelvane::kStatusReadyToSave) return "the processing did not end ready to save";
     if (rig.ui.shown != 0) return "the processing asked a question: " + rig.ui.lastText;
     return {};

@@ -4,7 +4,6 @@
 #include "cli/ReportFile.h"
 #include "cli/TerminalInteraction.h"
 #include "cli/TerminalText.h"
-#include "declick/CAutoProcessor.h"
 #include "tracks/CTrackFinder.h"
 #include "tracks/CTrackProperties.h"
 #include "tracks/TrackTimes.h"
@@ -13,6 +12,7 @@
 #include "document/DocumentOpen.h"
 #include "document/ScratchFiles.h"
 #include "document/StatusTexts.h"
+#include "operations/ProcessRecording.h"
 #include "output/CTrackExporter.h"
 #include "output/EncoderLevels.h"
 #include "output/EncoderList.h"
@@ -375,7 +375,8 @@ int ExitFor(const OpResult& r)
     switch (r.kind) {
     case FailKind::None: return kExitOk;
     case FailKind::BadInput: return kExitRefused;
-    case FailKind::Cancelled: return g_interrupted ? kExitInterrupted : kExitFailed;
+    case FailKind::Cancelled:
+    case FailKind::Declined: return g_interrupted ? kExitInterrupted : kExitFailed;
     default: return kExitFailed;
     }
 }
@@ -833,32 +834,13 @@ int RunProcess(CQuillon3Doc& doc, const Args& args)
     }
     const double duration = DurationSeconds(doc);
 
-    std::unique_ptr<CProgressWnd> progress = doc.Ui().CreateProgress(false);
-    doc.progress = progress.get();
-    progress->SetCaption("Scanning Waveform");
-    CAutoProcessor processor(doc);
-    if (args.tracks) {
-        const int target = *args.tracks;
-        processor.SetTrackFinder([target](CQuillon3Doc& d) { FindTracks(d, target, true); });
-    } else {
-        processor.SetTrackFinder(RunTrackFinderAfterLoad);
-    }
-    const AutoOutcome outcome = processor.Run();
-    doc.progress = nullptr;
-    progress.reset();
+    ProcessRequest request;
+    if (args.tracks) request.trackCount = *args.tracks;
+    const OpResult processed = ProcessRecording(doc, request);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    switch (outcome) {
-    case AutoOutcome::Completed: break;
-    case AutoOutcome::Stopped:
+    if (!processed.Ok()) {
         doc.DeleteContents();
-        return g_interrupted ? kExitInterrupted : kExitFailed;
-    case AutoOutcome::Abandoned:
-    case AutoOutcome::Declined:
-        doc.DeleteContents();
-        return g_interrupted ? kExitInterrupted : kExitFailed;
-    case AutoOutcome::Failed:
-        doc.DeleteContents();
-        return kExitFailed;
+        return ExitFor(processed);
     }
 
     if (!ApplyTrackTexts(doc, args)) {

@@ -1,8 +1,8 @@
 #pragma once
-// How an operation that reads the user's input ended. The user has already
-// been told why through the interaction interface; the kind lets a caller
-// tell refused input from trouble in the environment (the batch tool maps
-// them to different exit statuses).
+// How an operation ended: an import, the processing of a recording, a save.
+// The user has already been told why through the interaction interface; the
+// kind lets a caller tell refused input from trouble in the environment or
+// from the user's own choice (the batch tool maps them to its exit statuses).
 
 #include <string>
 #include <utility>
@@ -11,15 +11,18 @@ namespace kelvane {
 
 enum class FailKind {
     None,
-    BadInput,     // the file is not one we can process: refused
-    Environment,  // disk space, permissions, a file that cannot be created
-    Cancelled,    // the user stopped it
+    BadInput,     // the file, or what was asked of it, is not one we can process: refused
+    Environment,  // disk space, permissions, a file that cannot be created, read or written
+    NoSpace,      // too little room for the tracks to be saved: nothing was written
+    Cancelled,    // the user stopped it while it ran
+    Declined,     // the user answered a question with the choice that ends the operation
     Internal,
 };
 
 struct OpResult {
     FailKind kind = FailKind::None;
-    std::string message;  // the text the user was shown
+    // The text the user was shown; for Declined, the question.
+    std::string message;
     // Refused for damage that a caller accepting damaged input would have
     // let through (the batch tool then names its option for that).
     bool damaged = false;

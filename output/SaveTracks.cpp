@@ -167,15 +167,10 @@ std::vector<int32_t> ExportNumbers(const CQuillon3Doc& doc, const SaveRequest& r
     return AssignTrackNumbers(selected, request.startNumber, request.consecutive);
 }
 
-SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
+OutputNames SaveOutputNames(const CQuillon3Doc& doc, const SaveRequest& request)
 {
-    SaveOutcome outcome;
+    // The numbers first, since the rule may use them.
     const int32_t count = doc.TrackCount();
-    if (count == 0) {
-        Tell(doc, kNoTracksError);
-        return outcome;
-    }
-    // Names: the numbers first, since the rule may use them.
     const std::vector<int32_t> numbers = ExportNumbers(doc, request);
     OutputNameRequest names;
     names.folder = request.folder;
@@ -187,7 +182,18 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
                                              request.selected[static_cast<size_t>(i)];
         names.lines.push_back({i + 1, chosen, numbers[static_cast<size_t>(i)]});
     }
-    const OutputNames out = RefreshOutputNames(doc, names);
+    return RefreshOutputNames(doc, names);
+}
+
+SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
+{
+    SaveOutcome outcome;
+    const int32_t count = doc.TrackCount();
+    if (count == 0) {
+        Tell(doc, kNoTracksError);
+        return outcome;
+    }
+    const OutputNames out = SaveOutputNames(doc, request);
     if (out.tracks.empty()) {
         Tell(doc, kNoTracksError);
         return outcome;
@@ -245,6 +251,7 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
         replaceable[k] = exists && !replacesInput;
         if (exists) {
             anyExists = true;
+            outcome.existing.push_back(path);
             if (Unwritable(path)) unwritable = true;
         }
         listing += (exists ? "* " : "   ") + path + "\n";

@@ -10,6 +10,7 @@
 
 #include "output/CTrackExporter.h"
 #include "output/NamingRules.h"
+#include "output/OutputNames.h"
 
 #include <cstdint>
 #include <functional>
@@ -83,6 +84,9 @@ struct SaveOutcome {
     bool replacedInput = false;        // the input file now holds the saved track
     std::string keptAs;                // ClosedInputKept: where the new file is
     std::vector<std::string> notWritten;  // Cancelled, OutputFailed: the chosen paths not written
+    // The chosen paths that held a file when they were checked, in list
+    // order: the ones "Confirm Save" asked to replace (Declined: kept).
+    std::vector<std::string> existing;
 };
 
 // The number each track line gets (0 for none), one per track line. Several
@@ -90,6 +94,10 @@ struct SaveOutcome {
 // track-number text (0 when that is empty or no number) unless renumberSingle
 // is set, when it gets the start value (at least 1).
 std::vector<int32_t> ExportNumbers(const CQuillon3Doc& doc, const SaveRequest& request);
+
+// The output names of the request's chosen tracks, numbered by
+// ExportNumbers, as the dialog lists them and the save writes them.
+OutputNames SaveOutputNames(const CQuillon3Doc& doc, const SaveRequest& request);
 
 // How "Re-number track" starts for a single track: checked when the input
 // gives the track no number of its own (below 1), so that it is numbered
