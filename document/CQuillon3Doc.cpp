@@ -38,6 +38,7 @@ void CQuillon3Doc::ReadScanSettings()
 
 void CQuillon3Doc::StoreScanSettings()
 {
+    ISettingsStore::Batch batch(settings_);
     settings_.Set(settings::Source, source);
     settings_.Set(settings::Sensitivity, sensitivity);
     settings_.Set(settings::SplitTracks, splitTracks);

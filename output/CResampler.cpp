@@ -72,6 +72,7 @@ ResampleSettings ResampleSettings::FromSettings(const ISettingsStore& store)
 
 void ResampleSettings::Store(ISettingsStore& store) const
 {
+    ISettingsStore::Batch batch(store);
     store.Set(settings::ResampleRate, rate);
     store.Set(settings::ResampleBits, bits);
     store.Set(settings::ResampleDither, static_cast<int>(dither));

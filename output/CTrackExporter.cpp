@@ -196,6 +196,7 @@ ExportOptions ExportOptions::FromSettings(const ISettingsStore& store)
 
 void ExportOptions::Store(ISettingsStore& store, bool keepLevels) const
 {
+    ISettingsStore::Batch batch(store);
     store.Set(settings::FileType, fileType);
     store.Set(settings::ExternalEncoder, external ? 1 : 0);
     store.Set(settings::ExternalIndex, externalIndex);

@@ -30,6 +30,7 @@ std::string InitialNamingRule(const ISettingsStore& settings)
 
 void RememberRule(ISettingsStore& settings, const std::string& rule)
 {
+    ISettingsStore::Batch batch(settings);
     const std::vector<std::string> offered = OfferedNamingRules(settings);
     if (!rule.empty() && std::find(offered.begin(), offered.end(), rule) == offered.end()) {
         bool stored = false;

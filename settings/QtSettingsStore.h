@@ -44,22 +44,8 @@ public:
     // that is not there leaves the file untouched: no save, no backup copy.
     void Remove(const std::string& section, const std::string& name) override;
 
-    // Saving many settings at once (a dialog's OK): while a Batch lives,
-    // writes are only collected, and the file is written once when the
-    // outermost Batch ends. Each save costs a full rewrite plus an fsync.
-    class Batch {
-    public:
-        explicit Batch(CQtSettingsStore& store) : store_(store) { ++store_.batchDepth_; }
-        ~Batch()
-        {
-            if (--store_.batchDepth_ == 0) store_.Sync();
-        }
-        Batch(const Batch&) = delete;
-        Batch& operator=(const Batch&) = delete;
-
-    private:
-        CQtSettingsStore& store_;
-    };
+    // A Batch (ISettingsStore::Batch) matters here: each save costs a full
+    // rewrite of the file plus an fsync.
 
     // Writes pending changes now (rarely needed: writes sync themselves).
     void Sync();
@@ -71,6 +57,13 @@ public:
     // Comments and lines that cannot be read are never lost: every save puts
     // them back where they stood (see SettingsFileText.h).
     const std::string& Problem() const { return problem_; }
+
+protected:
+    void BeginBatch() override { ++batchDepth_; }
+    void EndBatch() override
+    {
+        if (--batchDepth_ == 0) Sync();
+    }
 
 private:
     void Init();

@@ -30,16 +30,36 @@ std::string CMemorySettings::ReadString(const std::string& section, const std::s
 void CMemorySettings::WriteInt(const std::string& section, const std::string& name, int value)
 {
     values_[{section, name}] = std::to_string(value);
+    Changed();
 }
 
 void CMemorySettings::WriteString(const std::string& section, const std::string& name, const std::string& value)
 {
     values_[{section, name}] = value;
+    Changed();
 }
 
 void CMemorySettings::Remove(const std::string& section, const std::string& name)
 {
-    values_.erase({section, name});
+    // Like a file: removing what is not there saves nothing.
+    if (values_.erase({section, name}) != 0) Changed();
+}
+
+void CMemorySettings::Changed()
+{
+    if (batchDepth_ > 0) {
+        unsaved_ = true;
+    } else {
+        ++saves_;
+    }
+}
+
+void CMemorySettings::EndBatch()
+{
+    if (--batchDepth_ == 0 && unsaved_) {
+        unsaved_ = false;
+        ++saves_;
+    }
 }
 
 bool CMemorySettings::Has(const std::string& section, const std::string& name) const

@@ -43,6 +43,25 @@ public:
     std::string Get(const StringSetting& s) const { return ReadString(s.section, s.name, s.defaultValue); }
     void Set(const IntSetting& s, int value) { WriteInt(s.section, s.name, value); }
     void Set(const StringSetting& s, const std::string& value) { WriteString(s.section, s.name, value); }
+
+    // Many values saved as one (a dialog's OK): while a Batch lives, a store
+    // that keeps a file only collects the writes and removals, and saves
+    // them together when the outermost Batch ends. Reads see every write at
+    // once either way.
+    class Batch {
+    public:
+        explicit Batch(ISettingsStore& store) : store_(store) { store_.BeginBatch(); }
+        ~Batch() { store_.EndBatch(); }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        ISettingsStore& store_;
+    };
+
+protected:
+    virtual void BeginBatch() {}
+    virtual void EndBatch() {}
 };
 
 // Kept in memory only: the store of tests, and of `--no-settings` runs, which
@@ -58,9 +77,22 @@ public:
 
     bool Has(const std::string& section, const std::string& name) const;
     size_t Count() const { return values_.size(); }
+    // How often a store that keeps a file would have saved it: once for
+    // every change outside a Batch, once for an outermost Batch that changed
+    // anything.
+    int Saves() const { return saves_; }
+
+protected:
+    void BeginBatch() override { ++batchDepth_; }
+    void EndBatch() override;
 
 private:
+    void Changed();
+
     std::map<std::pair<std::string, std::string>, std::string> values_;
+    int batchDepth_ = 0;
+    bool unsaved_ = false;
+    int saves_ = 0;
 };
 
 namespace settings {

@@ -271,7 +271,9 @@ TEST_F(DocFixture, ScanSettingsRoundTripThroughTheStore)
     EXPECT_EQ(doc.mode, settings::kModePerChannel);
     doc.sensitivity = 4;
     doc.corWidth = settings::kCorWidthNarrow;
+    const int saves = settings.Saves();
     doc.StoreScanSettings();
+    EXPECT_EQ(settings.Saves(), saves + 1);  // ten values, one save
     EXPECT_EQ(settings.Get(settings::Sensitivity), 4);
     EXPECT_EQ(settings.ReadInt("SettingsZR", "Cor Width", 0), 1295);
     CQuillon3Doc other(settings, ui);

@@ -500,6 +500,7 @@ TEST(ResampleSettingsStore, ReadsTheFiveValuesAndFallsBackOnUnusableOnes)
     ResampleSettings s = Target(96000, 24, DitherType::Auto, true);
     s.pdf = DitherPdf::Gaussian;
     s.Store(store);
+    EXPECT_EQ(store.Saves(), 1);
     EXPECT_EQ(store.Get(settings::ResampleDither), -1);
     const ResampleSettings back = ResampleSettings::FromSettings(store);
     EXPECT_EQ(back.rate, 96000);

@@ -262,6 +262,7 @@ TEST(TrackExport, ChoicesSurviveTheStoreOnlyWhenKept)
     o.encoderPath = "/usr/bin/lame";
     o.parameters = "%IN %OUT";
     o.Store(store, true);
+    EXPECT_EQ(store.Saves(), 1);  // the dialog's OK is one save, not ten
     ExportOptions back = ExportOptions::FromSettings(store);
     EXPECT_EQ(back.fileType, kFileTypeFlac);
     EXPECT_EQ(back.externalIndex, 2);

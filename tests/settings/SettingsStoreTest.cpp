@@ -188,5 +188,31 @@ TYPED_TEST(SettingsStoreTest, TextValues_IntsReadTheDefaultUnlessANumber)
     EXPECT_EQ(again.ReadString("SettingsZR", "Source", ""), "1096");
 }
 
+// The memory store counts the saves a file would have cost, so the core's
+// batches can be checked without a file.
+TEST(MemorySettings, ABatchIsOneSaveAndAnEmptyOneNone)
+{
+    CMemorySettings store;
+    store.Set(settings::FlacLevel, 3);
+    EXPECT_EQ(store.Saves(), 1);
+    {
+        ISettingsStore::Batch outer(store);
+        store.Set(settings::OggQuality, 8);
+        {
+            ISettingsStore::Batch inner(store);
+            store.Set(settings::ApeLevel, 1);
+            store.Remove(kSectionMain, "Flac Level");
+        }
+        EXPECT_EQ(store.Get(settings::ApeLevel), 1);  // read back at once
+        EXPECT_EQ(store.Saves(), 1);
+    }
+    EXPECT_EQ(store.Saves(), 2);
+    {
+        ISettingsStore::Batch nothing(store);
+        store.Remove(kSectionMain, "Flac Level");  // no longer there
+    }
+    EXPECT_EQ(store.Saves(), 2);
+}
+
 }  // namespace
 }  // namespace kelvane
