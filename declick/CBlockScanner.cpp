@@ -1,6 +1,6 @@
 #include "CBlockScanner.h"
 
-#include "document/CProgressWnd.h"
+#include "document/CChunkedPass.h"
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 
@@ -67,75 +67,33 @@ ChunkSpan CBlockScanner::ScanRange(const CQuillon3Doc& doc)
     return {static_cast<int32_t>(first), static_cast<int32_t>(std::max(end, first))};
 }
 
-void CBlockScanner::Report(const std::string& error)
-{
-    failed_ = true;
-    doc_.Ui().MessageBox(error.empty() ? std::string("The wave file cannot be read.") : error, kAppCaption,
-                         MbButtons::Ok, MbIcon::Error);
-}
-
-bool CBlockScanner::Restore(int64_t offset)
-{
-    // Only audio is restored; the trailer behind it never changes anyway.
-    const int64_t units = std::clamp<int64_t>(int64_t{doc_.dataEnd} - offset, 0, CClickDetector::kChunkValues * 2);
-    const int64_t samples = units / 2;
-    restore_.resize(static_cast<size_t>(CClickDetector::kChunkValues));
-    CWaveFile& source = doc_.sourceFile;
-    CWaveFile& working = doc_.workingFile;
-    int64_t got = -1;
-    if (source.Seek(offset) >= 0) got = source.Read24(restore_.data(), samples);
-    if (got < 0) {
-        Report(source.LastError());
-        return false;
-    }
-    if (working.Seek(offset) < 0 || !working.Write24(restore_.data(), got)) {
-        Report(working.LastError());
-        return false;
-    }
-    return true;
-}
-
-bool CBlockScanner::ReadChunk(int64_t offset)
-{
-    // Past the end of the audio the detector sees silence, as in the load
-    // scan, never the trailer's bytes.
-    const int64_t units = std::clamp<int64_t>(int64_t{doc_.dataEnd} - offset, 0, CClickDetector::kChunkValues * 2);
-    int16_t* buffer = detector_.Buffer();
-    CWaveFile& working = doc_.workingFile;
-    int64_t got = -1;
-    if (working.Seek(offset) >= 0) got = working.Read(buffer, units);
-    if (got < 0) {
-        Report(working.LastError());
-        return false;
-    }
-    std::fill(buffer + got / 2, buffer + CClickDetector::kChunkValues, int16_t{0});
-    return true;
-}
-
 int32_t CBlockScanner::Run()
 {
     cancelled_ = failed_ = false;
     const Bounds b = BlockBounds(doc_);
     detector_.Begin(TagFor(doc_, superimpose_), b.low, b.high);
-    IInteraction& ui = doc_.Ui();
     if (detector_.Differential() && doc_.noDifferenceData) {
-        ui.MessageBox(kNoDifferenceText, kAppCaption, MbButtons::Ok, MbIcon::Information);
+        doc_.Ui().MessageBox(kNoDifferenceText, kAppCaption, MbButtons::Ok, MbIcon::Information);
         detector_.FallBackToPerChannel();
     }
 
+    // The detector measures every chunk whole, with its look-ahead, even
+    // where the analysis limit ends inside it; past the end of the audio it
+    // sees silence, never the trailer's bytes.
     const ChunkSpan span = ScanRange(doc_);
-    for (int64_t offset = span.first; offset < span.end; offset += kSegmentBytes) {
-        CProgressWnd* progress = doc_.progress;
-        if (progress && progress->Cancelled() &&
-            ui.MessageBox("Really Cancel?", kAppCaption, MbButtons::YesNo, MbIcon::Question) == MbAnswer::Yes) {
-            cancelled_ = true;
-            break;
-        }
-        if (progress) progress->SetPos(static_cast<int32_t>(offset));
-        if (restoreOriginal_ && !Restore(offset)) break;
-        if (!ReadChunk(offset)) break;
-        detector_.ScanBuffer(static_cast<int32_t>(offset));
-    }
+    PassSpec spec;
+    spec.range = {span.first, span.end};
+    spec.lookAhead = kLookAheadBytes;
+    spec.wholeChunks = true;
+    spec.writes = restoreOriginal_ ? PassWrites::SourceToWorking : PassWrites::Nothing;
+    spec.progress = PassProgress::OverRange;
+    const PassOutcome outcome = CChunkedPass(doc_).Run(spec, [&](PassChunk& chunk) {
+        std::copy_n(chunk.view, CClickDetector::kChunkValues, detector_.Buffer());
+        detector_.ScanBuffer(chunk.pos);
+        return true;
+    });
+    cancelled_ = outcome == PassOutcome::Cancelled;
+    failed_ = outcome == PassOutcome::Failed;
     return detector_.End();
 }
 

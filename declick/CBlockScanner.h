@@ -9,7 +9,6 @@
 #include "declick/ScanParams.h"
 
 #include <cstdint>
-#include <vector>
 
 namespace kelvane {
 
@@ -35,11 +34,11 @@ public:
     // scanner and have its files open.
     CBlockScanner(CQuillon3Doc& doc, const ScanParams& params, bool superimpose, bool restoreOriginal);
 
-    // Runs the scan. The user may stop it through doc.progress ("Really
-    // Cancel?"); the records found until then are kept. A file error is
-    // reported to the user and also ends the scan early. Either way the list
-    // is left complete (head sentinel, records, blank tail). Returns the
-    // number of records found (staging size - 2).
+    // Runs the scan, the progress window following it over the scan range.
+    // The user may stop it ("Really Cancel?"); the records found until then
+    // are kept. A file error is reported to the user and also ends the scan
+    // early. Either way the list is left complete (head sentinel, records,
+    // blank tail). Returns the number of records found (staging size - 2).
     int32_t Run();
 
     bool Cancelled() const { return cancelled_; }
@@ -50,22 +49,16 @@ public:
     // signal has become Per Channel.
     const ScanParams& Params() const { return detector_.Params(); }
 
-    // The chunk-aligned range a block scan of the document's block covers,
-    // for the caller's progress range.
+    // The chunk-aligned range a block scan of the document's block covers.
     static ChunkSpan ScanRange(const CQuillon3Doc& doc);
 
 private:
-    bool Restore(int64_t offset);
-    bool ReadChunk(int64_t offset);
-    void Report(const std::string& error);
-
     CQuillon3Doc& doc_;
     CClickDetector detector_;
     bool superimpose_;
     bool restoreOriginal_;
     bool cancelled_ = false;
     bool failed_ = false;
-    std::vector<int32_t> restore_;  // full-precision samples of one chunk
 };
 
 // The block scan as one call: fills doc.staging and returns the clicks found

@@ -18,6 +18,7 @@
 
 #include "declick/ScanParams.h"
 #include "document/CGrowList.h"
+#include "document/CQuillon3Doc.h"
 #include "document/EventRecord.h"
 #include "spectral/CRealFft.h"
 
@@ -37,8 +38,8 @@ inline constexpr const char* kNoDifferenceText =
 
 class CClickDetector {
 public:
-    static constexpr int32_t kChunkValues = 133120;  // 0x41000 bytes of 16-bit samples
-    static constexpr int32_t kChunkBytes = 0x40000;  // the chunk proper; the rest is look-ahead
+    static constexpr int32_t kChunkBytes = kSegmentBytes;  // the chunk proper; the rest is look-ahead
+    static constexpr int32_t kChunkValues = (kSegmentBytes + kLookAheadBytes) / 2;  // 133120
     static constexpr int32_t kSegments = 520;        // of 256 interleaved values
     static constexpr int32_t kLevelValues = 1024;    // the level window: 512 frames
 

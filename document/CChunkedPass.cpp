@@ -1,73 +1,129 @@
 #include "CChunkedPass.h"
 
 #include "document/CProgressScope.h"
-#include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
 
 #include <algorithm>
-#include <memory>
+#include <optional>
 
 namespace kelvane {
 
-void CChunkedPass::Range(const CQuillon3Doc& doc, int32_t& first, int32_t& last)
+PassRange PassRange::BlockOrWhole(const CQuillon3Doc& doc)
 {
-    if (doc.HasBlock()) {
-        first = doc.blockStart != 0 ? doc.blockStart : doc.dataStart;
-        last = doc.blockEnd != 0 ? doc.blockEnd : doc.dataEnd;
-    } else {
-        first = doc.dataStart;
-        last = doc.dataEnd;
-    }
+    if (!doc.HasBlock()) return Whole(doc);
+    return {doc.blockStart != 0 ? doc.blockStart : doc.dataStart, doc.blockEnd != 0 ? doc.blockEnd : doc.dataEnd};
 }
 
-PassOutcome CChunkedPass::Run(const ChunkedPassOptions& options, const ChunkFn& process)
+bool CChunkedPass::Report(const std::string& text)
 {
-    int32_t first = 0, last = 0;
-    Range(doc_, first, last);
+    failText_ = text;
+    if (!quiet_) doc_.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, MbIcon::Error);
+    return false;
+}
 
-    CProgressScope scope(doc_);
-    CProgressWnd* progress = scope.get();
-    if (progress) {
-        progress->SetRange(0, last);
-        if (!options.caption.empty()) progress->SetCaption(options.caption);
-        progress->EnableCancel(options.cancellable);
+// Reads readUnits from the chunk's position into the pass's buffers (the
+// rest of them silent), copying the source over the working file first when
+// the pass restores.
+bool CChunkedPass::ReadChunk(const PassSpec& spec, PassChunk& chunk, int32_t units, int64_t readUnits)
+{
+    const bool restoring = spec.writes == PassWrites::SourceToWorking;
+    CWaveFile& file = restoring || spec.reads == PassReads::Source ? doc_.sourceFile : doc_.workingFile;
+    CWaveFile& working = doc_.workingFile;
+    const int64_t samples = readUnits / 2;
+    if (full_.empty()) {
+        const int64_t got = file.Seek(chunk.pos) < 0 ? -1 : file.Read(view_.data(), samples * 2);
+        if (got < 0) return Report(file.LastError().empty() ? "The wave file cannot be read." : file.LastError());
+        std::fill(view_.begin() + got / 2, view_.end(), int16_t{0});
+        return true;
     }
 
-    buffer_.resize(kSegmentBytes / 2);
+    const int64_t got = file.Seek(chunk.pos) < 0 ? -1 : file.Read24(full_.data(), samples);
+    if (got < 0) return Report(file.LastError().empty() ? "The wave file cannot be read." : file.LastError());
+    if (restoring) {
+        if (got > 0 && (working.Seek(chunk.pos) < 0 || !working.Write24(full_.data(), got)))
+            return Report(working.LastError().empty() ? "The wave file cannot be written." : working.LastError());
+        wrote_ = wrote_ || got > 0;
+        // What the source lacks would stay as the working file has it: the
+        // restore would be silently incomplete.
+        if (got * 2 < std::min<int64_t>(readUnits, units))
+            return Report(file.Path() + ": the source ends before the audio does");
+    }
+    std::fill(full_.begin() + got, full_.end(), int32_t{0});
+    if (!view_.empty()) {
+        // The 16-bit view of a full-precision sample is its upper 16 bits.
+        const int shift = file.BitsPerSample() == 24 ? 8 : 0;
+        for (size_t i = 0; i < view_.size(); ++i) view_[i] = static_cast<int16_t>(full_[i] >> shift);
+    }
+    return true;
+}
+
+PassOutcome CChunkedPass::Run(const PassSpec& spec, const ChunkFn& process)
+{
+    // Never the header, never the trailer behind the audio.
+    const int32_t first = std::max(spec.range.first, doc_.dataStart);
+    const int32_t last = std::min(spec.range.last, doc_.dataEnd);
+    const int32_t chunkUnits = std::max(4, spec.chunkUnits & ~3);
+    stoppedAt_ = first;
+    wrote_ = false;
+    quiet_ = spec.quiet;
+    failText_.clear();
+
+    CProgressScope scope(doc_);
+    CProgressWnd& progress = scope.Window();
+    if (!spec.caption.empty()) progress.SetCaption(spec.caption);
+    if (spec.progress == PassProgress::FromZero) progress.SetRange(0, last);
+    if (spec.progress == PassProgress::OverRange) progress.SetRange(first, last);
+    std::optional<CCancelDisabled> uncancellable;
+    if (spec.cancel == PassCancel::Disabled) uncancellable.emplace(progress);
+
+    const auto values = static_cast<size_t>((int64_t{chunkUnits} + std::max(0, spec.lookAhead)) / 2);
+    const bool full = spec.precision == PassPrecision::Full || spec.writes == PassWrites::SourceToWorking;
+    const bool view = spec.precision == PassPrecision::View16;
+    full_.assign(full ? values : 0, 0);
+    view_.assign(view ? values : 0, 0);
+
     PassOutcome outcome = PassOutcome::Completed;
-    for (int32_t c = first; c < last; c += kSegmentBytes) {
-        if (options.cancellable && doc_.loaded && progress && progress->Cancelled() &&
-            doc_.Ui().MessageBox(options.cancelQuestion, kAppCaption, MbButtons::YesNo, MbIcon::Question) ==
-                MbAnswer::Yes) {
-            if (options.recordCancelPosition) doc_.scanCancelledAt = c;
+    for (int64_t c = first; c < last; c += chunkUnits) {
+        const auto pos = static_cast<int32_t>(c);
+        stoppedAt_ = pos;
+        if (spec.cancel == PassCancel::Ask && doc_.loaded && scope.CancelConfirmed(spec.question)) {
+            if (spec.recordStop) doc_.scanCancelledAt = pos;
             outcome = PassOutcome::Cancelled;
             break;
         }
-        if (progress) progress->SetPos(c);
-        const int32_t n = std::min(kSegmentBytes, last - c);
-        doc_.workingFile.Seek(c);
-        const int64_t got = doc_.workingFile.Read(buffer_.data(), n);
-        if (got < 0) {
-            doc_.Ui().MessageBox(doc_.workingFile.LastError(), kAppCaption, MbButtons::Ok, MbIcon::Error);
+        if (spec.progress != PassProgress::Still) progress.SetPos(pos);
+
+        const int64_t end = spec.wholeChunks ? doc_.dataEnd : last;
+        const auto units = static_cast<int32_t>(std::clamp<int64_t>(end - c, 0, chunkUnits));
+        const int64_t wanted = int64_t{units} + std::max(0, spec.lookAhead);
+        const int64_t readUnits = std::clamp<int64_t>(int64_t{doc_.dataEnd} - c, 0, wanted) & ~int64_t{1};
+        PassChunk chunk;
+        chunk.pos = pos;
+        chunk.units = units;
+        chunk.values = static_cast<int32_t>(values);
+        chunk.view = view ? view_.data() : nullptr;
+        chunk.full = spec.precision == PassPrecision::Full ? full_.data() : nullptr;
+        if (!ReadChunk(spec, chunk, units, readUnits) || (process && !process(chunk))) {
             outcome = PassOutcome::Failed;
             break;
         }
-        // Short reads only happen past the end of the file; those frames stay silent.
-        std::fill(buffer_.begin() + got / 2, buffer_.begin() + n / 2, int16_t{0});
-        if (!process(buffer_.data(), n / 4, c)) {
-            outcome = PassOutcome::Failed;
-            break;
-        }
-        doc_.workingFile.Seek(c);
-        if (!doc_.workingFile.WriteAs24(buffer_.data(), n)) {
-            doc_.Ui().MessageBox(doc_.workingFile.LastError(), kAppCaption, MbButtons::Ok, MbIcon::Error);
-            outcome = PassOutcome::Failed;
-            break;
+        if (spec.writes == PassWrites::InPlace && units > 0) {
+            CWaveFile& working = doc_.workingFile;
+            const bool ok = working.Seek(pos) >= 0 &&
+                            (full ? working.Write24(full_.data(), units / 2) : working.WriteAs24(view_.data(), units));
+            wrote_ = true;
+            if (!ok) {
+                Report(working.LastError().empty() ? "The wave file cannot be written." : working.LastError());
+                outcome = PassOutcome::Failed;
+                break;
+            }
         }
     }
-    if (progress && outcome == PassOutcome::Completed) progress->SetPos(last);
-    doc_.NotifyUpdate();
-    doc_.SetModifiedFlag();
+    if (outcome == PassOutcome::Completed) stoppedAt_ = last;
+    if (wrote_) {
+        doc_.NotifyUpdate();
+        doc_.SetModifiedFlag();
+    }
     return outcome;
 }
 

@@ -16,7 +16,7 @@ namespace kelvane {
 static_assert(std::endian::native == std::endian::little, "WAV samples are read in place as little-endian values");
 
 namespace {
-constexpr int32_t kOverlap = 4096;  // look-ahead units behind every chunk
+constexpr int32_t kOverlap = kLookAheadBytes;  // look-ahead units behind every chunk
 constexpr int32_t kApeBlocksPerChunk = 0x10000;
 
 // Reduces 24-bit samples in place to their upper 16 bits.
@@ -87,7 +87,7 @@ bool CLoadPass::Begin()
     if (sourceLength < 0) return Fail(doc_.sourceFile.LastError());
     if (!doc_.workingFile.SetLength(b24 ? sourceLength / 3 * 2 : sourceLength)) return Fail(doc_.workingFile.LastError());
 
-    bufferBytes_ = b24 ? int64_t{0x60000} + 6144 : int64_t{kSegmentBytes} + kOverlap;
+    bufferBytes_ = CWaveFile::BytesOf(int64_t{kSegmentBytes} + kOverlap, doc_.bitsPerSample);
     buffer_.assign(static_cast<size_t>(bufferBytes_), 0);
     stats_ = std::make_unique<CBlockStatistics>(doc_.blockLevel, doc_.blockEnvelope);
 
@@ -138,8 +138,7 @@ bool CLoadPass::AtEnd() const { return loadPos_ >= doc_.dataEnd - kOverlap; }
 
 bool CLoadPass::ReadChunkInput(int64_t& rawBytes)
 {
-    const bool b24 = doc_.bitsPerSample == 24;
-    const int64_t overlapRaw = b24 ? kOverlap / 2 * 3 : kOverlap;
+    const int64_t overlapRaw = CWaveFile::BytesOf(kOverlap, doc_.bitsPerSample);
     CWaveFile& src = doc_.sourceFile;
     const int32_t kind = Decoding(kSourceApe) ? kSourceApe : Decoding(kSourceMono) ? kSourceMono : kSourceWav;
     switch (kind) {

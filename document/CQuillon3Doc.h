@@ -66,6 +66,7 @@ struct InputTags {
 };
 
 inline constexpr int32_t kSegmentBytes = 0x40000;  // one chunk of every long operation
+inline constexpr int32_t kLookAheadBytes = 0x1000;  // read behind a chunk by the scans that look ahead
 inline constexpr int32_t kBlockBytes = 4096;       // one block of the level statistics
 inline constexpr int32_t kSectorBytes = 2352;      // one CD sector: 588 frames
 inline constexpr int32_t kScanMargin = 20480;      // clicks are never placed this close to either end

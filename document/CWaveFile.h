@@ -44,6 +44,9 @@ public:
 
     // Byte offset in the file of a position (identity for 16 bits).
     int64_t MapPosition(int64_t position) const;
+    // Bytes that `units` position units of audio take in a file of `bits`
+    // (3 for every 2 with 24 bits).
+    static constexpr int64_t BytesOf(int64_t units, int bits) { return bits == 24 ? units / 2 * 3 : units; }
 
     // Mapped operations. Only seeking from the start of the file exists:
     // no caller needs another origin. Returns the new byte offset or -1.

@@ -1,5 +1,6 @@
 #include "output/CTrackExporter.h"
 
+#include "document/CChunkedPass.h"
 #include "document/CImporter.h"
 #include "document/CProgressScope.h"
 #include "document/WavHeader.h"
@@ -28,7 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int64_t kChunkUnits = 0x40000;
+constexpr int64_t kChunkUnits = kSegmentBytes;
 constexpr int64_t kSectorFrames = kSectorBytes / 4;
 
 std::string FileNameOf(const std::string& path)
@@ -251,17 +252,19 @@ double CTrackExporter::TrackGain(int32_t start, int32_t length)
     const double level = std::pow(10.0, options_.gainDb * 0.05);
     if (options_.scale) return level;
     if (!options_.normalise) return 1.0;
-    std::vector<int16_t> buffer(static_cast<size_t>(kChunkUnits / 2));
+    // A quick read ahead of the save's own progress and cancel question. A
+    // file that cannot be read is left to the writing that follows, which
+    // reads the same samples and says why the file could not be saved.
+    PassSpec spec;
+    spec.range = {start, static_cast<int32_t>(int64_t{start} + length)};
+    spec.cancel = PassCancel::Deferred;
+    spec.progress = PassProgress::Still;
+    spec.quiet = true;
     int32_t peak = 0;
-    for (int64_t done = 0; done < length;) {
-        const int64_t n = std::min<int64_t>(kChunkUnits, length - done);
-        doc_.workingFile.Seek(start + done);
-        const int64_t got = doc_.workingFile.Read(buffer.data(), n);
-        if (got <= 0) break;
-        for (int64_t i = 0; i < got / 2; ++i)
-            peak = std::max(peak, std::abs(static_cast<int32_t>(buffer[static_cast<size_t>(i)])));
-        done += got;
-    }
+    CChunkedPass(doc_).Run(spec, [&](PassChunk& chunk) {
+        for (int32_t i = 0; i < chunk.units / 2; ++i) peak = std::max(peak, std::abs(int32_t{chunk.view[i]}));
+        return true;
+    });
     return peak == 0 ? 1.0 : level * 32767.0 / peak;
 }
 
@@ -634,7 +637,7 @@ WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const 
         return WriteResult::NotOpened;
     }
     outputOpened_ = true;
-    const int64_t chunk = bits == 24 ? 0x60000 : 0x40000;
+    const int64_t chunk = CWaveFile::BytesOf(kSegmentBytes, bits);
     std::vector<uint8_t> bytes(static_cast<size_t>(chunk));
     std::vector<int32_t> samples(static_cast<size_t>(chunk / bytesPer));
     wav.Seek(dataStart);

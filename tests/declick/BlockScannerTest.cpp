@@ -115,6 +115,37 @@ TEST_F(BlockScan, KeepsOnlyRecordsInsideTheBlockScanningWholeChunks)
     for (const Planted& c : PlantedClicks()) EXPECT_TRUE(Found(c)) << "click at frame " << c.frame;
 }
 
+// The block scan's chunks start on the grid dataAlign + k * 0x40000. A
+// click whose first frame is a chunk's first frame, or one frame before or
+// after it, is found once, where it is.
+TEST_F(BlockScan, ClicksOnAChunkEdgeAndOneFrameEitherSideAreFoundOnce)
+{
+    Load(false);
+    const int32_t dataStart = doc.dataStart;
+    const auto edgeFrame = [&](int k) {
+        return static_cast<size_t>((int64_t{doc.dataAlign} + int64_t{k} * 0x40000 - dataStart) / 4);
+    };
+    std::vector<Planted> clicks;
+    int k = 2;
+    for (const int d : {-1, 0, 1}) {
+        clicks.push_back({edgeFrame(k) + d, 1 + (k % 3), 7000, test::kBoth});
+        k += 2;
+    }
+    std::vector<int32_t> s = WithClicks(QuietMusic(), clicks);
+    ASSERT_TRUE(test::WriteWav(path, {}, s));
+    ASSERT_TRUE(OpenRecording(doc, path.string()).Ok());
+    ASSERT_EQ(LoadRecording(doc, nullptr), LoadOutcome::Completed);
+    ASSERT_EQ(doc.dataStart, dataStart);
+
+    kelvane::BlockScan(doc, Rescan(), false, false, nullptr);
+    const auto records = RealRecords(doc.staging);
+    for (const Planted& c : clicks) {
+        const auto near = std::count_if(records.begin(), records.end(),
+                                        [&](const EventRecord& r) { return Near(r, doc.dataStart, c); });
+        EXPECT_EQ(near, 1) << "click at frame " << c.frame;
+    }
+}
+
 TEST_F(BlockScan, SuperScanTagsOneAboveTheBlocksHighestPass)
 {
     Load(true);

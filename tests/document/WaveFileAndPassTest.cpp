@@ -147,15 +147,24 @@ struct PassFixture : ::testing::Test {
     struct Call {
         int32_t pos, frames;
     };
+    // The frame of a filter: the block or the whole file, changed in place.
+    PassSpec Filter(std::string caption = {}) const
+    {
+        PassSpec spec;
+        spec.range = PassRange::BlockOrWhole(doc);
+        spec.writes = PassWrites::InPlace;
+        spec.caption = std::move(caption);
+        return spec;
+    }
 };
 
 TEST_F(PassFixture, WholeFileInSegmentsWithAShortLastChunk)
 {
     std::vector<Call> calls;
     CChunkedPass pass(doc);
-    const auto outcome = pass.Run({"Applying Filters"}, [&](int16_t* f, int32_t n, int32_t pos) {
-        calls.push_back({pos, n});
-        for (int32_t i = 0; i < 2 * n; ++i) f[i] = static_cast<int16_t>(-f[i]);
+    const auto outcome = pass.Run(Filter("Applying Filters"), [&](PassChunk& c) {
+        calls.push_back({c.pos, c.Frames()});
+        for (int32_t i = 0; i < 2 * c.Frames(); ++i) c.view[i] = static_cast<int16_t>(-c.view[i]);
         return true;
     });
     EXPECT_EQ(outcome, PassOutcome::Completed);
@@ -180,8 +189,8 @@ TEST_F(PassFixture, BlockInsideOneChunkIsOneReadAndOneWrite)
     doc.blockEnd = doc.dataStart + 4 * 300;
     std::vector<Call> calls;
     CChunkedPass pass(doc);
-    pass.Run({}, [&](int16_t*, int32_t n, int32_t pos) {
-        calls.push_back({pos, n});
+    pass.Run(Filter(), [&](PassChunk& c) {
+        calls.push_back({c.pos, c.Frames()});
         return true;
     });
     ASSERT_EQ(calls.size(), 1u);
@@ -196,18 +205,19 @@ TEST_F(PassFixture, CancelAnsweredNoThenYes)
     ui.Expect({"Really Cancel?", MbAnswer::No, std::nullopt, MbButtons::YesNo, MbIcon::Question});
     int chunks = 0;
     CChunkedPass pass(doc);
-    EXPECT_EQ(pass.Run({}, [&](int16_t*, int32_t, int32_t) { return ++chunks > 0; }), PassOutcome::Completed);
+    EXPECT_EQ(pass.Run(Filter(), [&](PassChunk&) { return ++chunks > 0; }), PassOutcome::Completed);
     EXPECT_EQ(chunks, 4);
     ui.ExpectDone();
 
     ui.OnCreateProgress([](test::RecordingProgress& w, size_t) { w.CancelAtPump(3); });
     ui.Expect("Really Cancel?", MbAnswer::Yes);
     chunks = 0;
-    ChunkedPassOptions options;
-    options.recordCancelPosition = true;
-    EXPECT_EQ(pass.Run(options, [&](int16_t*, int32_t, int32_t) { return ++chunks > 0; }), PassOutcome::Cancelled);
+    PassSpec spec = Filter();
+    spec.recordStop = true;
+    EXPECT_EQ(pass.Run(spec, [&](PassChunk&) { return ++chunks > 0; }), PassOutcome::Cancelled);
     EXPECT_EQ(chunks, 1);
     EXPECT_EQ(doc.scanCancelledAt, doc.dataStart + 0x40000);
+    EXPECT_EQ(pass.StoppedAt(), doc.dataStart + 0x40000);
 }
 
 TEST_F(PassFixture, AWorkingFileThatCannotBeReadFailsThePassAndSaysWhy)
@@ -216,7 +226,7 @@ TEST_F(PassFixture, AWorkingFileThatCannotBeReadFailsThePassAndSaysWhy)
     ui.AllowOkBoxes(true);
     int chunks = 0;
     CChunkedPass pass(doc);
-    EXPECT_EQ(pass.Run({}, [&](int16_t*, int32_t, int32_t) { return ++chunks > 0; }), PassOutcome::Failed);
+    EXPECT_EQ(pass.Run(Filter(), [&](PassChunk&) { return ++chunks > 0; }), PassOutcome::Failed);
     EXPECT_EQ(chunks, 0);
     ASSERT_EQ(ui.Messages().size(), 1u);
     EXPECT_EQ(ui.Messages()[0].icon, MbIcon::Error);
@@ -229,7 +239,7 @@ TEST_F(PassFixture, CancelBeforeTheFirstFullLoadHasNoEffect)
     ui.OnCreateProgress([](test::RecordingProgress& w, size_t) { w.CancelAtPump(1); });
     int chunks = 0;
     CChunkedPass pass(doc);
-    EXPECT_EQ(pass.Run({}, [&](int16_t*, int32_t, int32_t) { return ++chunks > 0; }), PassOutcome::Completed);
+    EXPECT_EQ(pass.Run(Filter(), [&](PassChunk&) { return ++chunks > 0; }), PassOutcome::Completed);
     EXPECT_EQ(chunks, 4);
 }
 

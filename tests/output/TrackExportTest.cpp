@@ -175,6 +175,35 @@ TEST(TrackExport, NormaliseAndScaleSetTheLevelAndClip)
     EXPECT_EQ(c.samples[100], -32768);
 }
 
+// The level pass reads the track in chunks from its start: a track that
+// ends on a chunk edge, or one frame before or after it, is measured to its
+// last frame and not one frame beyond. Louder frames sit just outside.
+TEST(TrackExport, NormaliseMeasuresATrackToItsEdgesAndNoFurther)
+{
+    constexpr int64_t kChunkFrames = 0x40000 / 4;
+    constexpr int64_t kFirst = 5000;
+    const int32_t peak = static_cast<int32_t>(std::pow(10.0, -0.05) * 32767);
+    for (const int d : {-1, 0, 1}) {
+        const int64_t last = kFirst + kChunkFrames + d;  // one past the track's last frame
+        for (const bool atEnd : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "d " << d << (atEnd ? ", peak at the end" : ", peak at the start"));
+            std::vector<int32_t> samples = Constant(1000, static_cast<size_t>(last + 3000));
+            samples[static_cast<size_t>(2 * (kFirst - 1))] = 30000;
+            samples[static_cast<size_t>(2 * last + 1)] = -30000;
+            const int64_t loud = atEnd ? last - 1 : kFirst;
+            samples[static_cast<size_t>(2 * loud + 1)] = -20000;
+            auto l = Load(samples);
+            ExportOptions normalise;
+            normalise.normalise = true;
+            normalise.gainDb = -1.0;
+            const test::WavContents n = Export(*l, AddTrack(*l->doc, kFirst, last), true, true, normalise);
+            ASSERT_TRUE(n.ok());
+            ASSERT_EQ(n.samples.size(), static_cast<size_t>(2 * (last - kFirst)));
+            EXPECT_EQ(n.samples[static_cast<size_t>(2 * (loud - kFirst) + 1)], -peak);
+        }
+    }
+}
+
 TEST(TrackExport, SilentTrackNormalisesToItself)
 {
     auto l = Load(Constant(0, 4000));
