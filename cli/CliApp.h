@@ -8,6 +8,9 @@ namespace kelvane {
 
 int RunCli(int argc, char** argv);
 
+// True once the run has been asked to stop (SIGINT, SIGTERM).
+bool CliInterrupted();
+
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitRefused = 2;

@@ -136,6 +136,34 @@ TEST_F(CliExport, Ogg_WritesAnOggStream)
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "OggS");
 }
 
+TEST_F(CliExport, Ape_WritesAMonkeysAudioFileAtTheChosenLevel)
+{
+    const RunResult r = Process({"--out", out_.path().string(), "--format", "ape", "--select", "2", "--ape-level", "0"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(Tree(out_.path()), std::set<std::string>{"democor01.ape"});
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(out_.file("democor01.ape"));
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "MAC ");
+}
+
+TEST_F(CliExport, UnknownTagsInNames_SavedOnlyWithAllowUnknownTags)
+{
+    const std::vector<std::string> args{"--out", out_.path().string(), "--format", "wav", "--rule", "ARTIST#",
+                                        "--select", "1"};
+    RunResult r = Process(args);
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.err.find("File names include unknown tags. Do you want to continue? -> Cancel"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("--allow-unknown-tags"), std::string::npos) << r.err;
+    EXPECT_TRUE(Tree(out_.path()).empty());
+
+    std::vector<std::string> allowed = args;
+    allowed.push_back("--allow-unknown-tags");
+    r = Process(allowed);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(Tree(out_.path()), std::set<std::string>{"Unknown Artist01.wav"});
+}
+
 TEST_F(CliExport, ExistingOutput_KeptWithoutOverwriteReplacedWithIt)
 {
     const fs::path existing = out_.file("democor02.flac");
@@ -200,10 +228,6 @@ TEST_F(CliExport, BadArguments_RefusedBeforeAnythingIsWritten)
     RunResult r = Process({"--out", out, "--select", "2-5"});
     EXPECT_EQ(r.exitStatus, 2) << r.err;
     EXPECT_NE(r.err.find("track 5"), std::string::npos) << r.err;
-    // Accepted, but Monkey's Audio output is not part of this version.
-    r = Process({"--out", out, "--format", "ape", "--ape-level", "3"});
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_NE(r.err.find("not available yet"), std::string::npos) << r.err;
     // Encoders that cannot be used are refused before the scan.
     const fs::path plain = capture_.file("not-a-program");
     ASSERT_TRUE(test::WriteFileBytes(plain, {'x'}));

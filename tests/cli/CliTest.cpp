@@ -714,10 +714,9 @@ TEST_F(CliRun, Process_TrackTextsAndTimingsAreStoredLikeTheDialogStoresThem)
     EXPECT_EQ(RunOn({"--no-settings", "process", file.string(), "--title", "x=y"}, file).exitStatus, 2);
 }
 
-// KNOWN FAULT (not fixed here): the report path is not checked against the
-// input, so naming the recording itself as --events-json OUT truncates it and
-// writes JSON over the user's audio. The tool should refuse such a command
-// line (exit 2) before processing and leave the recording untouched.
+// Naming the recording itself (or another path to it) as --events-json OUT
+// once truncated it and wrote JSON over the user's audio; such a command line
+// is refused (exit 2) before processing and the recording stays untouched.
 TEST_F(CliRun, Process_ReportOverTheInputIsRefusedAndTheRecordingKept)
 {
     const fs::path file = input_.file("keep.wav");
@@ -735,12 +734,11 @@ TEST_F(CliRun, Process_ReportOverTheInputIsRefusedAndTheRecordingKept)
     }
 }
 
-// KNOWN FAULT (not fixed here): the temporary source of a FLAC, APE or mono
-// input is named after it with ".tmp" in place of the extension, and the
-// working file (when kept beside the input) with "~.wav"; a file of the
-// user's that already has that name is truncated, overwritten and finally
-// deleted without a word. The run should leave it alone: pick another name,
-// or refuse with a message.
+// The temporary source of a FLAC, APE or mono input is named after it with
+// ".tmp" in place of the extension, and the working file (when kept beside
+// the input) with "~.wav"; a file of the user's that already had that name
+// was once truncated, overwritten and finally deleted without a word. The run
+// leaves it alone and takes the first free name instead.
 TEST_F(CliRun, Import_UsersFileWithTheScratchNameIsKept)
 {
     {
@@ -997,6 +995,17 @@ TEST_F(CliRun, TerminalOutput_TagsTitlesAndNamesCannotDriveTheTerminal)
     EXPECT_EQ(gone.exitStatus, 2);
     EXPECT_EQ(Printable(gone.err, true), gone.err) << gone.err;
     EXPECT_NE(gone.err.find("gone\\x1b[2J.wav"), std::string::npos) << gone.err;
+
+    // A scratch file that an ended run left, named after a hostile title,
+    // is removed and named on stderr as an escape.
+    const fs::path left = input_.file("Evil\x1b[2J01.flac.kelvane-partial-ab12");
+    ASSERT_TRUE(test::WriteFileBytes(left, {1}));
+    fs::last_write_time(left, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const RunResult reclaimed = RunOn({"--no-settings", "info", file.string()}, file);
+    EXPECT_EQ(reclaimed.exitStatus, 0) << reclaimed.err;
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_EQ(Printable(reclaimed.err, true), reclaimed.err) << reclaimed.err;
+    EXPECT_NE(reclaimed.err.find("Evil\\x1b[2J01.flac"), std::string::npos) << reclaimed.err;
 }
 
 // --- settings ----------------------------------------------------------------
