@@ -8,6 +8,7 @@
 #include "document/CQuillon3Doc.h"
 #include "document/DocumentOpen.h"
 #include "document/Interaction.h"
+#include "document/RestoreOriginal.h"
 #include "settings/SettingsStore.h"
 #include "tracks/CTrackFinder.h"
 
@@ -18,32 +19,6 @@
 namespace kelvane {
 
 namespace {
-
-// Every correction goes: the working file gets the source's samples back,
-// at full precision, segment by segment. A failure leaves the waveform
-// partly restored, which the user must hear about.
-bool RestoreWaveform(CQuillon3Doc& d)
-{
-    IInteraction& ui = d.Ui();
-    std::vector<int32_t> samples(kSegmentBytes / 2);
-    for (int32_t c = d.dataStart; c < d.dataEnd; c += kSegmentBytes) {
-        const int32_t units = std::min(kSegmentBytes, d.dataEnd - c);
-        d.sourceFile.Seek(c);
-        const int64_t got = d.sourceFile.Read24(samples.data(), units / 2);
-        if (got <= 0) {
-            ui.MessageBox(got < 0 ? d.sourceFile.LastError()
-                                  : d.sourcePath + ": the source ends before the audio does",
-                          kAppCaption, MbButtons::Ok, MbIcon::Error);
-            return false;
-        }
-        d.workingFile.Seek(c);
-        if (!d.workingFile.Write24(samples.data(), got)) {
-            ui.MessageBox(d.workingFile.LastError(), kAppCaption, MbButtons::Ok, MbIcon::Error);
-            return false;
-        }
-    }
-    return true;
-}
 
 void KeepOnlyMarkers(CQuillon3Doc& d)
 {
@@ -153,7 +128,8 @@ OpResult ProcessRecording(CQuillon3Doc& d, const ProcessRequest& request)
         progress->SetStageName(0, "Operation Cancelled");
         progress->SetStageName(1, "Recover Waveform");
         progress->SetStage(1, 0);
-        if (!RestoreWaveform(d)) {
+        // Every correction goes: the working file gets the source's samples back.
+        if (!RestoreOriginal(d)) {
             d.NotifyUpdate();
             return OpResult::Fail(FailKind::Environment, "");
         }

@@ -175,6 +175,10 @@ TEST_F(ProcessFixture, StoppedGenerationRestoresTheWaveformAndKeepsOnlyMarkers)
     EXPECT_EQ(log.stageNames.at(0), "Operation Cancelled");
     EXPECT_EQ(log.stageNames.at(1), "Recover Waveform");
     EXPECT_EQ(log.stages.back(), (std::pair<int, int>{1, 0}));
+    // The recovery cannot be stopped halfway, and Cancel comes back after it.
+    ASSERT_GE(log.cancelEnabled.size(), 2u);
+    EXPECT_EQ(log.cancelEnabled[log.cancelEnabled.size() - 2], false);
+    EXPECT_EQ(log.cancelEnabled.back(), true);
 }
 
 TEST_F(ProcessFixture, StoppedScanDiscardsItsFindsButLoadsTheWholeFile)
