@@ -203,6 +203,7 @@ inline double AudioSeconds(int minutes) { return minutes * 60.0; }
 // out, and counted, since a clean run over a good file asks nothing.
 class SilentInteraction final : public kelvane::IInteraction {
 public:
+    using kelvane::IInteraction::MessageBox;  // the labelled box answers the same
     kelvane::MbAnswer MessageBox(std::string_view text, std::string_view, kelvane::MbButtons buttons,
                                  kelvane::MbIcon) override
     {

@@ -87,6 +87,12 @@ MbAnswer CTerminalInteraction::Decide(std::string_view text, MbButtons buttons) 
 MbAnswer CTerminalInteraction::MessageBox(std::string_view text, std::string_view caption, MbButtons buttons,
                                           MbIcon icon)
 {
+    return MessageBox(text, caption, buttons, icon, MbLabels{});
+}
+
+MbAnswer CTerminalInteraction::MessageBox(std::string_view text, std::string_view caption, MbButtons buttons,
+                                          MbIcon icon, const MbLabels& labels)
+{
     MbAnswer answer = Decide(text, buttons);
     shown_.push_back(Shown{std::string(text), std::string(caption), buttons, icon, answer});
 
@@ -95,7 +101,7 @@ MbAnswer CTerminalInteraction::MessageBox(std::string_view text, std::string_vie
     line += Printable(TrimEnd(text), true);
     if (buttons != MbButtons::Ok) {
         line += " -> ";
-        line += AnswerName(answer);
+        line += labels.For(answer).empty() ? AnswerName(answer) : labels.For(answer);
     }
     line += '\n';
     if (slot_->live) slot_->live->Suspend();

@@ -61,10 +61,13 @@ public:
     explicit CTerminalInteraction(Options options);
 
     // Never reads stdin. Prints "kelvane: <text>" (and " -> <answer>" for a
-    // box with a choice) on its own line, clearing a progress bar first;
-    // control characters in the text are printed as escapes (Printable).
+    // box with a choice, the answer's label when it has one) on its own
+    // line, clearing a progress bar first; control characters in the text
+    // are printed as escapes (Printable).
     MbAnswer MessageBox(std::string_view text, std::string_view caption, MbButtons buttons,
                         MbIcon icon) override;
+    MbAnswer MessageBox(std::string_view text, std::string_view caption, MbButtons buttons, MbIcon icon,
+                        const MbLabels& labels) override;
     // A CTerminalProgress on the same output, sharing the line with the boxes.
     std::unique_ptr<CProgressWnd> CreateProgress(bool savingLayout) override;
 

@@ -15,6 +15,25 @@ enum class MbButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MbIcon { None, Information, Warning, Error, Question };
 enum class MbAnswer { Ok, Cancel, Yes, No };
 
+// The words on a box's buttons where the usual ones would not fit the
+// question: Save Modified's Yes, No and Cancel read "Save", "Do Not Save" and
+// "Cancel". An empty label leaves the button its usual word.
+struct MbLabels {
+    std::string_view yes{}, no{}, ok{}, cancel{};
+
+    // The label of the button that gives `answer`; empty when it has none.
+    constexpr std::string_view For(MbAnswer answer) const
+    {
+        switch (answer) {
+        case MbAnswer::Yes: return yes;
+        case MbAnswer::No: return no;
+        case MbAnswer::Ok: return ok;
+        case MbAnswer::Cancel: return cancel;
+        }
+        return {};
+    }
+};
+
 class IInteraction {
 public:
     virtual ~IInteraction() = default;
@@ -23,6 +42,13 @@ public:
     // button chosen. Implementations must return one of the offered buttons.
     virtual MbAnswer MessageBox(std::string_view text, std::string_view caption,
                                 MbButtons buttons, MbIcon icon) = 0;
+    // The same box with its buttons labelled. The answers are the buttons'
+    // as ever; a front end that cannot label buttons shows the usual ones.
+    virtual MbAnswer MessageBox(std::string_view text, std::string_view caption, MbButtons buttons, MbIcon icon,
+                                const MbLabels& /*labels*/)
+    {
+        return MessageBox(text, caption, buttons, icon);
+    }
 
     // A new progress window for one long operation (or one chain of them).
     // savingLayout selects the "Saving Tracks" layout.

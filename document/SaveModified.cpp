@@ -12,7 +12,8 @@ bool SaveModified(CQuillon3Doc& doc, const std::function<bool()>& save)
         return false;
     }
     if (doc.IsModified()) {
-        const MbAnswer a = doc.Ui().MessageBox(kMsgSaveChanges, kAppCaption, MbButtons::YesNoCancel, MbIcon::Question);
+        const MbAnswer a = doc.Ui().MessageBox(kMsgSaveChanges, kAppCaption, MbButtons::YesNoCancel, MbIcon::Question,
+                                               kSaveChangesLabels);
         if (a == MbAnswer::Cancel) return false;
         if (a == MbAnswer::Yes) {
             // A save that fails or is cancelled leaves everything as it was.

@@ -13,6 +13,7 @@ namespace kelvane::fuzz {
 // Answers every question the way that keeps going, shows nothing.
 class CSilentInteraction final : public IInteraction {
 public:
+    using IInteraction::MessageBox;  // the labelled box answers the same
     MbAnswer MessageBox(std::string_view, std::string_view, MbButtons buttons, MbIcon) override
     {
         switch (buttons) {

@@ -146,6 +146,26 @@ TEST(TerminalInteraction, Boxes_PrintedOnePerLineAndRecorded)
     EXPECT_EQ(ui.LastError(), "Disk full.");
 }
 
+TEST(TerminalInteraction, LabelledButtons_TheLogNamesTheButtonChosen)
+{
+    std::ostringstream out;
+    CTerminalInteraction::Options o;
+    o.out = &out;
+    o.answers["Save Changes to the Waveform?"] = MbAnswer::No;
+    CTerminalInteraction ui(o);
+    const MbLabels labels{.yes = "Save", .no = "Do Not Save", .cancel = "Cancel"};
+    IInteraction& core = ui;
+    EXPECT_EQ(core.MessageBox("Save Changes to the Waveform?", kAppCaption, MbButtons::YesNoCancel, MbIcon::Question,
+                              labels),
+              MbAnswer::No);
+    // A button without a label keeps its usual word.
+    EXPECT_EQ(core.MessageBox("Keep it?", kAppCaption, MbButtons::YesNo, MbIcon::Question, MbLabels{.yes = "Keep"}),
+              MbAnswer::No);
+    EXPECT_EQ(out.str(),
+              "kelvane: Save Changes to the Waveform? -> Do Not Save\n"
+              "kelvane: Keep it? -> No\n");
+}
+
 TEST(TerminalInteraction, Questions_NeverReadStandardInput)
 {
     // Put an answer on stdin: a reader would take it and say Yes.

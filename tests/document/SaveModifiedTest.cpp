@@ -44,6 +44,11 @@ TEST_F(CloseFixture, CancelKeepsEverything)
     EXPECT_FALSE(SaveModified(doc, [] { return true; }));
     EXPECT_TRUE(doc.IsModified());
     EXPECT_TRUE(fs::exists(dir.file("m~.wav")));
+    // The buttons read as the user must see them.
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].yesLabel, "Save");
+    EXPECT_EQ(ui.Messages()[0].noLabel, "Do Not Save");
+    EXPECT_EQ(ui.Messages()[0].cancelLabel, "Cancel");
 }
 
 TEST_F(CloseFixture, DoNotSaveDeletesWorkingAndTemporarySourceButNeverTheInput)

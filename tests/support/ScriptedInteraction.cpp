@@ -41,11 +41,21 @@ std::vector<std::string> ScriptedInteraction::Texts() const
 MbAnswer ScriptedInteraction::MessageBox(std::string_view text, std::string_view caption, MbButtons buttons,
                                          MbIcon icon)
 {
+    return MessageBox(text, caption, buttons, icon, MbLabels{});
+}
+
+MbAnswer ScriptedInteraction::MessageBox(std::string_view text, std::string_view caption, MbButtons buttons,
+                                         MbIcon icon, const MbLabels& labels)
+{
     ShownMessage shown;
     shown.text = std::string(text);
     shown.caption = std::string(caption);
     shown.buttons = buttons;
     shown.icon = icon;
+    shown.yesLabel = std::string(labels.yes);
+    shown.noLabel = std::string(labels.no);
+    shown.okLabel = std::string(labels.ok);
+    shown.cancelLabel = std::string(labels.cancel);
 
     if (!expected_.empty() && expected_.front().text == text) {
         const Expectation e = std::move(expected_.front());

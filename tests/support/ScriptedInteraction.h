@@ -36,6 +36,8 @@ public:
         MbIcon icon = MbIcon::None;
         MbAnswer answer = MbAnswer::Ok;  // what this script replied
         bool expected = false;           // matched a queued expectation or allowed information
+        // The buttons' labels as the core gave them; empty: the usual word.
+        std::string yesLabel, noLabel, okLabel, cancelLabel;
     };
 
     // Called for every progress window created from now on, with its index
@@ -76,6 +78,8 @@ public:
 
     MbAnswer MessageBox(std::string_view text, std::string_view caption, MbButtons buttons,
                         MbIcon icon) override;
+    MbAnswer MessageBox(std::string_view text, std::string_view caption, MbButtons buttons, MbIcon icon,
+                        const MbLabels& labels) override;
     std::unique_ptr<CProgressWnd> CreateProgress(bool savingLayout) override;
 
     // The answer that backs out of whatever is offered: Cancel, else No, else Ok.
