@@ -94,7 +94,7 @@ void BM_Coder(benchmark::State& state, int level)
     out.reserve(rig.samples.size() * 2);
     for (auto _ : state) {
         out.clear();
-        kelvane::ape::FrameEncoder coder(level, 2, 16);
+        kelvane::ape::CFrameEncoder coder(level, 2, 16);
         const double start = Clock(CLOCK_THREAD_CPUTIME_ID);
         for (size_t f = 0; f < frames; f += perFrame)
             coder.Encode(rig.samples.data() + 2 * f, std::min(perFrame, frames - f), out);

@@ -83,7 +83,7 @@ std::vector<double> Ours(const std::vector<double>& in, int channels, int from, 
     const auto plan = kelvane::PlanResampling(from, to, &message);
     if (!plan) throw std::runtime_error(message);
     const size_t frames = in.size() / static_cast<size_t>(channels);
-    kelvane::RateConverter converter(*plan, channels, static_cast<int64_t>(frames));
+    kelvane::CRateConverter converter(*plan, channels, static_cast<int64_t>(frames));
     std::vector<double> out;
     for (size_t f = 0; f < frames; f += 16384) {
         const size_t n = std::min<size_t>(16384, frames - f);
@@ -185,14 +185,14 @@ void BM_Soxr(benchmark::State& state, int from, int to)
     for (auto _ : state) {
         Stopwatch watch;
         // Our reading, rounding and writing around libsoxr's filtering.
-        kelvane::PcmWavReader reader;
+        kelvane::CPcmWavReader reader;
         std::string message;
         if (!reader.Open(in.string(), &message)) {
             state.SkipWithError(message.c_str());
             return;
         }
         const int channels = reader.Channels();
-        kelvane::PcmWavWriter writer;
+        kelvane::CPcmWavWriter writer;
         if (!writer.Create(out.string(), channels, to, 24, &message)) {
             state.SkipWithError(message.c_str());
             return;

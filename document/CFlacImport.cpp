@@ -80,9 +80,7 @@ public:
         // Only stereo 16/24-bit audio can be processed; finding that out
         // after decoding the whole file would waste the user's time, and a
         // multi-channel stream would otherwise pass as 24-bit stereo.
-        const bool rateOk =
-            sampleRate_ == 44100 || sampleRate_ == 48000 || sampleRate_ == 88200 || sampleRate_ == 96000;
-        if (channels_ != 2 || (bits_ != 16 && bits_ != 24) || !rateOk) {
+        if (channels_ != 2 || (bits_ != 16 && bits_ != 24) || !IsSupportedRate(sampleRate_)) {
             Abort(FailKind::BadInput, kMsgBadFormat);
             return false;
         }

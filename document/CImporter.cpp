@@ -251,8 +251,7 @@ OpResult CImporter::ImportApe(const std::string& path)
     }
     const int rate = decoder->SampleRate();
     const int bits = decoder->BitsPerSample();
-    const bool rateOk = rate == 44100 || rate == 48000 || rate == 88200 || rate == 96000;
-    if (decoder->Channels() != 2 || !rateOk || (bits != 16 && bits != 24)) return Refuse(FailKind::BadInput, kMsgBadFormat);
+    if (decoder->Channels() != 2 || !IsSupportedRate(rate) || (bits != 16 && bits != 24)) return Refuse(FailKind::BadInput, kMsgBadFormat);
     const int64_t dataBytes = decoder->WavDataBytes();
     if (dataBytes + 44 > (bits == 24 ? kMaxBytes24 : kMaxBytes16)) return Refuse(FailKind::BadInput, kMsgTooLong);
     if (decoder->TotalBlocks() < kBlockBytes / 4) return Refuse(FailKind::BadInput, kMsgTooShort);

@@ -58,4 +58,14 @@ public:
 // The caption of the application's own message boxes.
 inline constexpr std::string_view kAppCaption = "Kelvane";
 
+// A fixed text with its (first) "%s" replaced by value: how the messages
+// that name a file or a drive are made. A text without one stays as it is.
+inline std::string WithText(std::string_view pattern, std::string_view value)
+{
+    std::string text(pattern);
+    const size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, value);
+    return text;
+}
+
 }  // namespace kelvane

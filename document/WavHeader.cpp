@@ -56,6 +56,19 @@ void MakeWavHeader(uint8_t h[44], int sampleRate, int bitsPerSample, int channel
     PutLe32(h + 40, dataBytes);
 }
 
+std::vector<uint8_t> WavHeaderBytes(int sampleRate, int bitsPerSample, int channels, uint32_t dataBytes,
+                                    uint32_t fmtExtra)
+{
+    std::vector<uint8_t> h(44 + fmtExtra, 0);
+    MakeWavHeader(h.data(), sampleRate, bitsPerSample, channels, dataBytes);
+    if (fmtExtra == 0) return h;
+    std::memmove(h.data() + 36 + fmtExtra, h.data() + 36, 8);  // "data" and its size after the extension
+    std::memset(h.data() + 36, 0, fmtExtra);
+    PutLe32(h.data() + 4, dataBytes + 36 + fmtExtra);
+    PutLe32(h.data() + 16, 16 + fmtExtra);
+    return h;
+}
+
 static bool WalkOnce(CWaveFile& file, int64_t fileLength, const char* id, int64_t& pos, uint32_t& size, bool pad)
 {
     for (;;) {
@@ -97,7 +110,7 @@ static bool ReadRiffWave(CWaveFile& file)
            ChunkIdIs(reinterpret_cast<const char*>(riff + 8), "WAVE");
 }
 
-static bool AcceptedRate(uint32_t rate)
+bool IsSupportedRate(int64_t rate)
 {
     return rate == 44100 || rate == 48000 || rate == 88200 || rate == 96000;
 }
@@ -127,7 +140,7 @@ HeaderStatus ReadWavHeader(CWaveFile& file, WavLayout& layout)
         return HeaderStatus::BadFormat;
     };
     char text[160];
-    if (!AcceptedRate(rate)) {
+    if (!IsSupportedRate(rate)) {
         std::snprintf(text, sizeof text, "The sample rate is %u Hz.", rate);
         return refuse(text);
     }

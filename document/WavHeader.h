@@ -5,10 +5,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kelvane {
 
 class CWaveFile;
+
+// The rates a recording may have, whatever its format: 44.1, 48, 88.2 and
+// 96 kHz (kMsgBadFormat names them).
+bool IsSupportedRate(int64_t rate);
 
 inline constexpr const char* kMsgBadFormat =
     " Incorrect Wave File Format\nOnly 16/24 bit stereo/44.1, 48, 88.2 or 96 kHz Sampling Rate supported. ";
@@ -79,5 +84,10 @@ void PutLe16(uint8_t* p, uint16_t v);
 
 // The 44-byte header of a PCM stereo WAV holding dataBytes of audio.
 void MakeWavHeader(uint8_t header[44], int sampleRate, int bitsPerSample, int channels, uint32_t dataBytes);
+// The same header with a format chunk fmtExtra bytes longer (zeros), so that
+// the samples begin at 44 + fmtExtra: how an exported track keeps a working
+// file's offset within a frame.
+std::vector<uint8_t> WavHeaderBytes(int sampleRate, int bitsPerSample, int channels, uint32_t dataBytes,
+                                    uint32_t fmtExtra);
 
 }  // namespace kelvane

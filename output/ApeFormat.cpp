@@ -406,14 +406,14 @@ uint32_t FrameCrc(const int32_t* interleaved, size_t blocks, int channels, int b
     return (crc ^ 0xFFFFFFFFu) >> 1;
 }
 
-struct FrameEncoder::State {
+struct CFrameEncoder::State {
     int channels;
     int bits;
     std::vector<NNFilter> filters[2];
     std::vector<int32_t> x, y;
 };
 
-FrameEncoder::FrameEncoder(int level, int channels, int bits) : s_(std::make_unique<State>())
+CFrameEncoder::CFrameEncoder(int level, int channels, int bits) : s_(std::make_unique<State>())
 {
     s_->channels = channels;
     s_->bits = bits;
@@ -421,9 +421,9 @@ FrameEncoder::FrameEncoder(int level, int channels, int bits) : s_(std::make_uni
         for (const FilterSpec& f : FiltersOf(level)) set.emplace_back(f.order, f.shift);
 }
 
-FrameEncoder::~FrameEncoder() = default;
+CFrameEncoder::~CFrameEncoder() = default;
 
-uint32_t FrameEncoder::Encode(const int32_t* interleaved, size_t blocks, std::vector<uint8_t>& out)
+uint32_t CFrameEncoder::Encode(const int32_t* interleaved, size_t blocks, std::vector<uint8_t>& out)
 {
     State& s = *s_;
     uint32_t flags = 0;

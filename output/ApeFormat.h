@@ -54,13 +54,13 @@ uint32_t FrameCrc(const int32_t* interleaved, size_t blocks, int channels, int b
 
 // Encodes frames of one stream. Each frame starts from the same fresh state,
 // so frames can be encoded in any order. Not thread-safe; one per thread.
-class FrameEncoder {
+class CFrameEncoder {
 public:
     // level: IsSupportedLevel; channels 1 or 2; bits 16 or 24.
-    FrameEncoder(int level, int channels, int bits);
-    ~FrameEncoder();
-    FrameEncoder(const FrameEncoder&) = delete;
-    FrameEncoder& operator=(const FrameEncoder&) = delete;
+    CFrameEncoder(int level, int channels, int bits);
+    ~CFrameEncoder();
+    CFrameEncoder(const CFrameEncoder&) = delete;
+    CFrameEncoder& operator=(const CFrameEncoder&) = delete;
 
     // Appends one frame of blocks (1 .. BlocksPerFrame) interleaved samples,
     // each within the signed range of bits, to out in logical byte order:

@@ -79,7 +79,7 @@ struct CApeEncoder::State {
     std::FILE* file = nullptr;  // the partial file, closed by CThreadedEncoder
 
     // The worker's while it runs, the caller's before and after.
-    std::unique_ptr<ape::FrameEncoder> coder;
+    std::unique_ptr<ape::CFrameEncoder> coder;
     std::unique_ptr<CApeVerifier> verifier;
     PacketTamper tamper;
     std::unique_ptr<AVMD5, AvFreeMd5> md5;
@@ -123,7 +123,7 @@ bool CApeEncoder::Open(const std::filesystem::path& path, int sampleRate, int bi
     s->seekEntries = static_cast<uint32_t>(std::min<uint64_t>(estimatedFrames, uint64_t{1} << 20));
     s->dataStart = ape::kDescriptorBytes + ape::kHeaderBytes + uint64_t{s->seekEntries} * 4;
     try {
-        s->coder = std::make_unique<ape::FrameEncoder>(level_, channels, bitsPerSample);
+        s->coder = std::make_unique<ape::CFrameEncoder>(level_, channels, bitsPerSample);
         s->pending.reserve(size_t{1} << 20);
     } catch (const std::bad_alloc&) {
         return Fail("Out of memory while starting the Monkey's Audio encoder.");

@@ -32,12 +32,6 @@ std::string WithNumber(const char* pattern, int value)
     return text;
 }
 
-std::string WithText(const char* pattern, const std::string& value)
-{
-    const std::string text = pattern;
-    const size_t at = text.find("%s");
-    return at == std::string::npos ? text : text.substr(0, at) + value + text.substr(at + 2);
-}
 
 int32_t ProgressValue(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, 0, INT32_MAX)); }
 
@@ -145,7 +139,7 @@ ResampleStatus CResampler::Convert(const std::string& in, const std::string& out
         Report(kBadDepth);
         return ResampleStatus::Refused;
     }
-    PcmWavReader reader;
+    CPcmWavReader reader;
     std::string message;
     if (!reader.Open(in, &message)) {
         Report(message);
@@ -158,7 +152,7 @@ ResampleStatus CResampler::Convert(const std::string& in, const std::string& out
     }
     const int channels = reader.Channels();
     const int64_t inFrames = reader.Frames();
-    RateConverter converter(*plan, channels, inFrames);
+    CRateConverter converter(*plan, channels, inFrames);
     const int64_t outFrames = converter.OutputFrames();
     const int outBytes = settings_.bits / 8;
     if (44 + static_cast<__int128>(outFrames) * channels * outBytes - 8 > UINT32_MAX) {
@@ -183,7 +177,7 @@ ResampleStatus CResampler::Convert(const std::string& in, const std::string& out
     Requantiser requantiser(settings_.bits, channels, noise.get(), shaping);
     const double fullScale = FullScale(settings_.bits);
 
-    PcmWavWriter writer;
+    CPcmWavWriter writer;
     if (!writer.Create(out, channels, plan->target, settings_.bits, &message)) {
         Report(message);
         return ResampleStatus::Failed;

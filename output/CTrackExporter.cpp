@@ -38,19 +38,6 @@ std::string FileNameOf(const std::string& path)
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-std::string WithPath(const char* pattern, const std::string& path)
-{
-    std::string text = pattern;
-    const size_t at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, path);
-    return text;
-}
-
-void PutLe(std::vector<uint8_t>& out, uint32_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 }  // namespace
 
 // Where the processed frames go; one call per chunk.
@@ -88,24 +75,9 @@ public:
             temp_.clear();
             return false;
         }
-        const uint32_t g = dataAlign == 2 ? 2 : 0;
-        const uint32_t block = static_cast<uint32_t>(channels_ * (bits_ / 8));
-        const auto size = static_cast<uint32_t>(dataBytes);
-        std::vector<uint8_t> h;
-        h.insert(h.end(), {'R', 'I', 'F', 'F'});
-        PutLe(h, size + 36 + g, 4);
-        h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-        PutLe(h, 16 + g, 4);
-        PutLe(h, 1, 2);
-        PutLe(h, static_cast<uint32_t>(channels_), 2);
-        PutLe(h, static_cast<uint32_t>(rate), 4);
-        PutLe(h, static_cast<uint32_t>(rate) * block, 4);
-        PutLe(h, block, 2);
-        PutLe(h, static_cast<uint32_t>(bits_), 2);
         // The audio keeps the working file's alignment within a frame.
-        if (g != 0) PutLe(h, 0, 2);
-        h.insert(h.end(), {'d', 'a', 't', 'a'});
-        PutLe(h, size, 4);
+        const std::vector<uint8_t> h =
+            WavHeaderBytes(rate, bits_, channels_, static_cast<uint32_t>(dataBytes), dataAlign == 2 ? 2 : 0);
         open_ = file_.WriteRaw(h.data(), static_cast<int64_t>(h.size()));
         return open_;
     }
@@ -281,7 +253,7 @@ std::unique_ptr<CTrackExporter::Sink> CTrackExporter::OpenSink(int32_t track, in
         auto sink = std::make_unique<WavSink>(path, bits, channels,
                                               replaceExisting_ && !options_.external && !resampling);
         if (!sink->Open(doc_.sampleRate, doc_.dataAlign, dataBytes)) {
-            Report(WithPath(kCouldNotSave, shown) + "\n" + sink->Error());
+            Report(WithText(kCouldNotSave, shown) + "\n" + sink->Error());
             return nullptr;
         }
         return sink;
@@ -305,14 +277,14 @@ std::unique_ptr<CTrackExporter::Sink> CTrackExporter::OpenSink(int32_t track, in
 std::string CTrackExporter::StartFailureText(const std::string& path, const std::string& why) const
 {
     if (options_.fileType == kFileTypeApe) return std::string(kEncoderStart) + why;
-    return WithPath(kCouldNotSave, path) + "\n" + why;
+    return WithText(kCouldNotSave, path) + "\n" + why;
 }
 
 std::string CTrackExporter::FinishFailureText(const std::string& path, const std::string& why) const
 {
     if (options_.fileType == kFileTypeApe) return std::string(kEncoderFinish) + why;
     if (options_.fileType == kFileTypeOgg) return std::string(kOggFinishError) + "\n" + why;
-    return WithPath(kCouldNotSave, path) + "\n" + why;
+    return WithText(kCouldNotSave, path) + "\n" + why;
 }
 
 WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std::string& path, bool gaplessBefore,
@@ -320,7 +292,7 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
 {
     outputOpened_ = false;
     if (track < 0 || track >= doc_.tracks.Size() || !doc_.workingFile.IsOpen() || path.empty()) {
-        Report(WithPath(kCouldNotSave, path));
+        Report(WithText(kCouldNotSave, path));
         return WriteResult::NotOpened;
     }
     const TrackRecord t = doc_.tracks.At(track);
@@ -361,7 +333,7 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
         std::error_code error;
         fs::create_directories(folder, error);
         if (error) {
-            Report(WithPath(kCouldNotSave, path) + "\n" + folder.string() + ": " + error.message());
+            Report(WithText(kCouldNotSave, path) + "\n" + folder.string() + ": " + error.message());
             return WriteResult::NotOpened;
         }
     }
@@ -382,7 +354,7 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     if (resampling) {
         const PartialPath made = CreatePartialFolder(path);
         if (!made) {
-            Report(WithPath(kCouldNotSave, path) + "\n" + made.error);
+            Report(WithText(kCouldNotSave, path) + "\n" + made.error);
             return WriteResult::NotOpened;
         }
         scratch.path = made.path;
@@ -394,7 +366,7 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
 
     auto fail = [&](const std::string& why) {
         sink->Abort();
-        Report(WithPath(kCouldNotSave, path) + (why.empty() ? "" : "\n" + why));
+        Report(WithText(kCouldNotSave, path) + (why.empty() ? "" : "\n" + why));
         return WriteResult::Failed;
     };
     // The Vorbis stream has texts of its own for a broken stream.
@@ -468,7 +440,7 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     if (!sink->Finish()) {
         const std::string why = sink->Error();
         const bool plainFile = options_.external || options_.fileType == kFileTypeWav || why == TakenMeanwhileText(path);
-        Report(plainFile ? WithPath(kCouldNotSave, path) + "\n" + why : FinishFailureText(path, why));
+        Report(plainFile ? WithText(kCouldNotSave, path) + "\n" + why : FinishFailureText(path, why));
         return WriteResult::Failed;
     }
     if (resampling) {
@@ -479,7 +451,7 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
         if (!options_.external) {
             std::string why;
             if (PlaceFile(target, path, replaceExisting_, &why) == Placement::Placed) return WriteResult::Written;
-            Report(WithPath(kCouldNotSave, path) + "\n" + why);
+            Report(WithText(kCouldNotSave, path) + "\n" + why);
             return WriteResult::Failed;
         }
     }
@@ -504,7 +476,7 @@ WriteResult CTrackExporter::ResampleWav(const std::string& wav, CProgressWnd* pr
     }
     fs::rename(converted, wav, error);
     if (error) {
-        Report(WithPath(kCouldNotSave, wav) + "\n" + error.message());
+        Report(WithText(kCouldNotSave, wav) + "\n" + error.message());
         fs::remove(converted, error);
         return WriteResult::Failed;
     }
@@ -539,7 +511,7 @@ WriteResult CTrackExporter::RunExternalEncoder(int32_t track, int32_t number, co
     // file is then moved into place as the built-in encoders' files are.
     const PartialPath folder = CreatePartialFolder(path);
     if (!folder) {
-        Report(WithPath(kCouldNotSave, path) + "\n" + folder.error);
+        Report(WithText(kCouldNotSave, path) + "\n" + folder.error);
         return WriteResult::NotOpened;
     }
     struct RemoveFolder {
@@ -568,7 +540,7 @@ WriteResult CTrackExporter::RunExternalEncoder(int32_t track, int32_t number, co
     if (run.started && run.exitStatus == 0 && fs::symlink_status(made, error).type() == fs::file_type::regular) {
         std::string why;
         if (PlaceFile(made, path, replaceExisting_, &why) == Placement::Placed) return WriteResult::Written;
-        Report(WithPath(kCouldNotSave, path) + "\n" + why);
+        Report(WithText(kCouldNotSave, path) + "\n" + why);
         return WriteResult::Failed;
     }
     // An encoder that dies of the same interrupt as this program was
@@ -577,7 +549,7 @@ WriteResult CTrackExporter::RunExternalEncoder(int32_t track, int32_t number, co
     std::string why = run.error;
     if (why.empty() && run.exitStatus != 0) why = DescribeFailure(run, options_.encoderPath);
     if (why.empty()) why = "The encoder " + options_.encoderPath + " did not create the file.";
-    Report(WithPath(kCouldNotSave, path) + "\n" + why);
+    Report(WithText(kCouldNotSave, path) + "\n" + why);
     return run.started ? WriteResult::Failed : WriteResult::NotOpened;
 }
 
@@ -615,7 +587,7 @@ WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const 
         }
     }
     if (rate == 0 || track < 0 || track >= doc_.tracks.Size()) {
-        Report(WithPath(kCouldNotSave, path));
+        Report(WithText(kCouldNotSave, path));
         return WriteResult::NotOpened;
     }
     const int bytesPer = bits / 8;
@@ -650,7 +622,7 @@ WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const 
         const int64_t want = std::min<int64_t>(chunk, frames * frameBytes - done) / frameBytes * frameBytes;
         if (wav.ReadRaw(bytes.data(), want) != want) {
             encoder->Abort();
-            Report(WithPath(kCouldNotSave, path) + "\n" + wav.LastError());
+            Report(WithText(kCouldNotSave, path) + "\n" + wav.LastError());
             return WriteResult::Failed;
         }
         const size_t n = static_cast<size_t>(want / bytesPer);
@@ -662,14 +634,14 @@ WriteResult CTrackExporter::EncodeWaveFile(int32_t track, int32_t number, const 
                                     : static_cast<int16_t>(static_cast<uint16_t>(b[0] | b[1] << 8));
         }
         if (!encoder->Write(samples.data(), n / static_cast<size_t>(channels))) {
-            Report(WithPath(kCouldNotSave, path) + "\n" + encoder->LastError());
+            Report(WithText(kCouldNotSave, path) + "\n" + encoder->LastError());
             return WriteResult::Failed;
         }
         done += want;
     }
     if (!encoder->Finish()) {
         const std::string why = encoder->LastError();
-        Report(why == TakenMeanwhileText(path) ? WithPath(kCouldNotSave, path) + "\n" + why
+        Report(why == TakenMeanwhileText(path) ? WithText(kCouldNotSave, path) + "\n" + why
                                               : FinishFailureText(path, why));
         return WriteResult::Failed;
     }

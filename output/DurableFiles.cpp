@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -176,6 +177,19 @@ void ObserveFileSteps(FileStepObserver observer)
 {
     std::lock_guard lock(g_observerMutex);
     g_observer = std::move(observer);
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    namespace fs = std::filesystem;
+    if (a.empty() || b.empty()) return false;
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) return true;
+    const fs::path ca = fs::weakly_canonical(a, error);
+    if (error) return a == b;
+    const fs::path cb = fs::weakly_canonical(b, error);
+    if (error) return a == b;
+    return ca == cb;
 }
 
 }  // namespace kelvane

@@ -57,6 +57,11 @@ Placement PlaceFile(const std::string& from, const std::string& to, bool replace
 // The sentence for a file that appeared at `to` while it was being written.
 std::string TakenMeanwhileText(const std::string& to);
 
+// Whether two paths name one file as the file system sees them: "./a.wav"
+// and "a.wav", a symbolic or hard link and its file. An empty path names
+// none; a path that cannot be resolved is compared as written.
+bool SameFile(const std::string& a, const std::string& b);
+
 // Lets tests see the durable steps in order: "sync" (path), "rename"
 // (from, then to in `other`) and "sync folder" (the folder). Called just
 // before each step. An empty function stops the reports.

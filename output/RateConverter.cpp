@@ -20,7 +20,7 @@ int64_t ScaledUp(int64_t a, int64_t b, int64_t c)
 }  // namespace
 
 // The filters of one conversion, shared by its channels.
-struct RateConverter::Filters {
+struct CRateConverter::Filters {
     std::shared_ptr<const PolyphaseTable> shortTable;
     std::shared_ptr<const PolyphaseTable> stepTable;  // zero stuffing or keeping every osf-th sample
     std::shared_ptr<const FftFilterKernel> longKernel;
@@ -43,7 +43,7 @@ struct RateConverter::Filters {
     }
 };
 
-RateConverter::RateConverter(const ResamplePlan& plan, int channels, int64_t inputFrames)
+CRateConverter::CRateConverter(const ResamplePlan& plan, int channels, int64_t inputFrames)
     : plan_(plan), channels_(channels),
       outputFrames_(plan.equal ? inputFrames : ScaledUp(inputFrames, plan.target, plan.source)),
       single_(static_cast<size_t>(channels)), converted_(static_cast<size_t>(channels))
@@ -52,25 +52,25 @@ RateConverter::RateConverter(const ResamplePlan& plan, int channels, int64_t inp
     filters_ = std::make_unique<Filters>(plan_);
     const int64_t atFs1 = ScaledUp(inputFrames, plan_.fs1, plan_.source);
     for (int c = 0; c < channels_; ++c) {
-        ResampleChain chain;
+        CResampleChain chain;
         if (plan_.up) {
-            chain.Add(std::make_unique<PolyphaseStage>(filters_->shortTable), atFs1);
-            chain.Add(std::make_unique<FftFilterStage>(filters_->longKernel), atFs1);
-            if (plan_.osf > 1) chain.Add(std::make_unique<PolyphaseStage>(filters_->stepTable), outputFrames_);
+            chain.Add(std::make_unique<CPolyphaseStage>(filters_->shortTable), atFs1);
+            chain.Add(std::make_unique<CFftFilterStage>(filters_->longKernel), atFs1);
+            if (plan_.osf > 1) chain.Add(std::make_unique<CPolyphaseStage>(filters_->stepTable), outputFrames_);
         } else {
-            if (plan_.osf > 1) chain.Add(std::make_unique<PolyphaseStage>(filters_->stepTable), atFs1);
-            chain.Add(std::make_unique<FftFilterStage>(filters_->longKernel), atFs1);
-            chain.Add(std::make_unique<PolyphaseStage>(filters_->shortTable), outputFrames_);
+            if (plan_.osf > 1) chain.Add(std::make_unique<CPolyphaseStage>(filters_->stepTable), atFs1);
+            chain.Add(std::make_unique<CFftFilterStage>(filters_->longKernel), atFs1);
+            chain.Add(std::make_unique<CPolyphaseStage>(filters_->shortTable), outputFrames_);
         }
         chains_.push_back(std::move(chain));
     }
 }
 
-RateConverter::~RateConverter() = default;
+CRateConverter::~CRateConverter() = default;
 
 // All chains see the same lengths, so they deliver the same number of
 // samples each time.
-void RateConverter::Interleave(std::vector<double>& out)
+void CRateConverter::Interleave(std::vector<double>& out)
 {
     const size_t frames = converted_[0].size();
     const auto channels = static_cast<size_t>(channels_);
@@ -84,7 +84,7 @@ void RateConverter::Interleave(std::vector<double>& out)
 }
 
 template <typename Work>
-void RateConverter::ForEachChannel(const Work& work)
+void CRateConverter::ForEachChannel(const Work& work)
 {
     const auto channels = static_cast<size_t>(channels_);
     auto share = [&](size_t first) {
@@ -111,7 +111,7 @@ void RateConverter::ForEachChannel(const Work& work)
     if (failure) std::rethrow_exception(failure);
 }
 
-void RateConverter::Push(const double* interleaved, size_t frames, std::vector<double>& out)
+void CRateConverter::Push(const double* interleaved, size_t frames, std::vector<double>& out)
 {
     const auto channels = static_cast<size_t>(channels_);
     if (plan_.equal) {
@@ -128,7 +128,7 @@ void RateConverter::Push(const double* interleaved, size_t frames, std::vector<d
     Interleave(out);
 }
 
-void RateConverter::Finish(std::vector<double>& out)
+void CRateConverter::Finish(std::vector<double>& out)
 {
     if (plan_.equal) return;
     ForEachChannel([&](size_t c) {

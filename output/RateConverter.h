@@ -19,14 +19,14 @@
 
 namespace kelvane {
 
-class RateConverter {
+class CRateConverter {
 public:
     // inputFrames: how long the whole input is, so that the output can come
     // out exactly ceil(inputFrames x target / source) frames long.
-    RateConverter(const ResamplePlan& plan, int channels, int64_t inputFrames);
-    ~RateConverter();
-    RateConverter(const RateConverter&) = delete;
-    RateConverter& operator=(const RateConverter&) = delete;
+    CRateConverter(const ResamplePlan& plan, int channels, int64_t inputFrames);
+    ~CRateConverter();
+    CRateConverter(const CRateConverter&) = delete;
+    CRateConverter& operator=(const CRateConverter&) = delete;
 
     int64_t OutputFrames() const { return outputFrames_; }
 
@@ -48,7 +48,7 @@ private:
     int channels_;
     int64_t outputFrames_;
     std::unique_ptr<Filters> filters_;
-    std::vector<ResampleChain> chains_;
+    std::vector<CResampleChain> chains_;
     std::vector<std::vector<double>> single_;
     std::vector<std::vector<double>> converted_;
 };

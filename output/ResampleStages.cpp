@@ -27,7 +27,7 @@ PolyphaseTable::PolyphaseTable(const std::vector<double>& h, int64_t upFactor, i
     }
 }
 
-PolyphaseStage::PolyphaseStage(std::shared_ptr<const PolyphaseTable> table)
+CPolyphaseStage::CPolyphaseStage(std::shared_ptr<const PolyphaseTable> table)
     : table_(std::move(table)), history_(static_cast<size_t>(table_->taps - 1), 0.0), base_(-(table_->taps - 1)),
       j_(table_->centre / table_->up), p_(table_->centre % table_->up)
 {
@@ -36,7 +36,7 @@ PolyphaseStage::PolyphaseStage(std::shared_ptr<const PolyphaseTable> table)
 // Output m is the filter centred on position m * down of the signal at rate
 // L, where the input sample j sits at j * up. Of the taps only those of the
 // phase (m * down + centre) mod up meet input samples.
-void PolyphaseStage::Run(int64_t maxOutputs, std::vector<double>& out)
+void CPolyphaseStage::Run(int64_t maxOutputs, std::vector<double>& out)
 {
     const PolyphaseTable& t = *table_;
     const int64_t available = base_ + static_cast<int64_t>(history_.size());
@@ -72,13 +72,13 @@ void PolyphaseStage::Run(int64_t maxOutputs, std::vector<double>& out)
     }
 }
 
-void PolyphaseStage::Push(const double* in, size_t n, std::vector<double>& out)
+void CPolyphaseStage::Push(const double* in, size_t n, std::vector<double>& out)
 {
     history_.insert(history_.end(), in, in + n);
     Run(INT64_MAX, out);
 }
 
-void PolyphaseStage::Finish(int64_t total, std::vector<double>& out)
+void CPolyphaseStage::Finish(int64_t total, std::vector<double>& out)
 {
     if (total <= next_) return;
     const PolyphaseTable& t = *table_;
@@ -97,13 +97,13 @@ FftFilterKernel::FftFilterKernel(const std::vector<double>& h, int size)
     fft.Forward(spectrum.data(), fftSize);
 }
 
-FftFilterStage::FftFilterStage(std::shared_ptr<const FftFilterKernel> kernel)
+CFftFilterStage::CFftFilterStage(std::shared_ptr<const FftFilterKernel> kernel)
     : kernel_(std::move(kernel)), skip_((kernel_->taps - 1) / 2)
 {
     for (std::vector<double>& b : buffers_) b.assign(static_cast<size_t>(kernel_->fftSize), 0.0);
 }
 
-void FftFilterStage::RunBlock(std::vector<double>& out)
+void CFftFilterStage::RunBlock(std::vector<double>& out)
 {
     const FftFilterKernel& k = *kernel_;
     const auto size = static_cast<size_t>(k.fftSize);
@@ -139,7 +139,7 @@ void FftFilterStage::RunBlock(std::vector<double>& out)
     filled_ = 0;
 }
 
-void FftFilterStage::Push(const double* in, size_t n, std::vector<double>& out)
+void CFftFilterStage::Push(const double* in, size_t n, std::vector<double>& out)
 {
     const auto block = static_cast<size_t>(kernel_->block);
     while (n > 0) {
@@ -152,7 +152,7 @@ void FftFilterStage::Push(const double* in, size_t n, std::vector<double>& out)
     }
 }
 
-void FftFilterStage::Finish(int64_t total, std::vector<double>& out)
+void CFftFilterStage::Finish(int64_t total, std::vector<double>& out)
 {
     const size_t start = out.size();
     const int64_t before = produced_;
@@ -162,14 +162,14 @@ void FftFilterStage::Finish(int64_t total, std::vector<double>& out)
     produced_ = std::max(before, total);
 }
 
-void ResampleChain::Add(std::unique_ptr<ResampleStage> stage, int64_t total)
+void CResampleChain::Add(std::unique_ptr<IResampleStage> stage, int64_t total)
 {
     stages_.push_back(std::move(stage));
     totals_.push_back(total);
     buffers_.emplace_back();
 }
 
-void ResampleChain::Push(const double* in, size_t n, std::vector<double>& out)
+void CResampleChain::Push(const double* in, size_t n, std::vector<double>& out)
 {
     for (size_t i = 0; i < stages_.size(); ++i) {
         const bool last = i + 1 == stages_.size();
@@ -183,7 +183,7 @@ void ResampleChain::Push(const double* in, size_t n, std::vector<double>& out)
     }
 }
 
-void ResampleChain::Finish(std::vector<double>& out)
+void CResampleChain::Finish(std::vector<double>& out)
 {
     for (size_t i = 0; i < stages_.size(); ++i) {
         const bool last = i + 1 == stages_.size();

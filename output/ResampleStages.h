@@ -17,9 +17,9 @@
 
 namespace kelvane {
 
-class ResampleStage {
+class IResampleStage {
 public:
-    virtual ~ResampleStage() = default;
+    virtual ~IResampleStage() = default;
     // Takes n more input samples and appends to out every output whose
     // inputs have all arrived.
     virtual void Push(const double* in, size_t n, std::vector<double>& out) = 0;
@@ -45,9 +45,9 @@ struct PolyphaseTable {
 
 // Rate change by up / down through a PolyphaseTable. With a one-tap unit
 // table it is plain zero stuffing (up > 1) or keeping every down-th sample.
-class PolyphaseStage final : public ResampleStage {
+class CPolyphaseStage final : public IResampleStage {
 public:
-    explicit PolyphaseStage(std::shared_ptr<const PolyphaseTable> table);
+    explicit CPolyphaseStage(std::shared_ptr<const PolyphaseTable> table);
     void Push(const double* in, size_t n, std::vector<double>& out) override;
     void Finish(int64_t total, std::vector<double>& out) override;
 
@@ -77,9 +77,9 @@ struct FftFilterKernel {
     std::vector<double> spectrum;  // packed as CRealFft packs it
 };
 
-class FftFilterStage final : public ResampleStage {
+class CFftFilterStage final : public IResampleStage {
 public:
-    explicit FftFilterStage(std::shared_ptr<const FftFilterKernel> kernel);
+    explicit CFftFilterStage(std::shared_ptr<const FftFilterKernel> kernel);
     void Push(const double* in, size_t n, std::vector<double>& out) override;
     void Finish(int64_t total, std::vector<double>& out) override;
 
@@ -100,9 +100,9 @@ private:
 
 // The stages of one channel in order, with the number of outputs each is to
 // deliver in all for an input of a known length.
-class ResampleChain {
+class CResampleChain {
 public:
-    void Add(std::unique_ptr<ResampleStage> stage, int64_t total);
+    void Add(std::unique_ptr<IResampleStage> stage, int64_t total);
     bool Empty() const { return stages_.empty(); }
     // Appends what the chain has ready to out.
     void Push(const double* in, size_t n, std::vector<double>& out);
@@ -110,7 +110,7 @@ public:
     void Finish(std::vector<double>& out);
 
 private:
-    std::vector<std::unique_ptr<ResampleStage>> stages_;
+    std::vector<std::unique_ptr<IResampleStage>> stages_;
     std::vector<int64_t> totals_;
     std::vector<std::vector<double>> buffers_;
 };

@@ -48,12 +48,12 @@ std::string FwriteErrorText(WriteStage stage)
     return "fwrite error(" + std::to_string(static_cast<int>(stage)) + ").\n";
 }
 
-PcmWavReader::~PcmWavReader()
+CPcmWavReader::~CPcmWavReader()
 {
     if (file_) std::fclose(file_);
 }
 
-bool PcmWavReader::Open(const std::string& path, std::string* message)
+bool CPcmWavReader::Open(const std::string& path, std::string* message)
 {
     auto fail = [&](std::string text) {
         if (message) *message = std::move(text);
@@ -114,7 +114,7 @@ bool PcmWavReader::Open(const std::string& path, std::string* message)
     }
 }
 
-size_t PcmWavReader::Read(double* out, size_t frames)
+size_t CPcmWavReader::Read(double* out, size_t frames)
 {
     if (!file_ || failed_) return 0;
     frames = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(frames), left_));
@@ -148,9 +148,9 @@ size_t PcmWavReader::Read(double* out, size_t frames)
     return got;
 }
 
-PcmWavWriter::~PcmWavWriter() { Discard(); }
+CPcmWavWriter::~CPcmWavWriter() { Discard(); }
 
-bool PcmWavWriter::Create(const std::string& path, int channels, int rate, int bits, std::string* message)
+bool CPcmWavWriter::Create(const std::string& path, int channels, int rate, int bits, std::string* message)
 {
     Discard();
     path_ = path;
@@ -181,7 +181,7 @@ bool PcmWavWriter::Create(const std::string& path, int channels, int rate, int b
     return true;
 }
 
-bool PcmWavWriter::Write(const int32_t* samples, size_t count)
+bool CPcmWavWriter::Write(const int32_t* samples, size_t count)
 {
     if (!file_) return false;
     buffer_.resize(count * static_cast<size_t>(bytes_));
@@ -200,7 +200,7 @@ bool PcmWavWriter::Write(const int32_t* samples, size_t count)
     return std::fwrite(buffer_.data(), 1, buffer_.size(), file_) == buffer_.size();
 }
 
-bool PcmWavWriter::Finish(std::string* message)
+bool CPcmWavWriter::Finish(std::string* message)
 {
     auto fail = [&](WriteStage stage) {
         if (message) *message = FwriteErrorText(stage);
@@ -230,7 +230,7 @@ bool PcmWavWriter::Finish(std::string* message)
     return true;
 }
 
-void PcmWavWriter::Discard()
+void CPcmWavWriter::Discard()
 {
     if (file_) std::fclose(file_);
     file_ = nullptr;

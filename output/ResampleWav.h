@@ -28,12 +28,12 @@ enum class WriteStage : int {
 };
 std::string FwriteErrorText(WriteStage stage);
 
-class PcmWavReader {
+class CPcmWavReader {
 public:
-    PcmWavReader() = default;
-    ~PcmWavReader();
-    PcmWavReader(const PcmWavReader&) = delete;
-    PcmWavReader& operator=(const PcmWavReader&) = delete;
+    CPcmWavReader() = default;
+    ~CPcmWavReader();
+    CPcmWavReader(const CPcmWavReader&) = delete;
+    CPcmWavReader& operator=(const CPcmWavReader&) = delete;
 
     // Opens path and finds its samples. False with the text for the user in
     // *message when it cannot be opened, is not PCM, or has no data chunk.
@@ -64,12 +64,12 @@ private:
     std::string buffer_;
 };
 
-class PcmWavWriter {
+class CPcmWavWriter {
 public:
-    PcmWavWriter() = default;
-    ~PcmWavWriter();
-    PcmWavWriter(const PcmWavWriter&) = delete;
-    PcmWavWriter& operator=(const PcmWavWriter&) = delete;
+    CPcmWavWriter() = default;
+    ~CPcmWavWriter();
+    CPcmWavWriter(const CPcmWavWriter&) = delete;
+    CPcmWavWriter& operator=(const CPcmWavWriter&) = delete;
 
     // Creates path and writes the header with place-holders for the sizes.
     // False with the text for the user in *message.

@@ -29,20 +29,6 @@ void Tell(CQuillon3Doc& doc, const std::string& text)
     doc.Ui().MessageBox(text, kAppCaption, MbButtons::Ok, MbIcon::Error);
 }
 
-// Compared as the file system sees them, so "./a.wav" and "a.wav" or a
-// symbolic link to the input are caught as well.
-bool SameFile(const std::string& a, const std::string& b)
-{
-    if (a.empty() || b.empty()) return false;
-    std::error_code error;
-    if (fs::equivalent(a, b, error)) return true;
-    const fs::path ca = fs::weakly_canonical(a, error);
-    if (error) return a == b;
-    const fs::path cb = fs::weakly_canonical(b, error);
-    if (error) return a == b;
-    return ca == cb;
-}
-
 // The same path as written: both made absolute and "." and ".." resolved
 // lexically, no link followed.
 bool SamePathAsWritten(const std::string& a, const std::string& b)
@@ -312,9 +298,7 @@ SaveOutcome SaveTracks(CQuillon3Doc& doc, const SaveRequest& request)
     const std::optional<uint64_t> space =
         request.freeSpace ? request.freeSpace(request.folder) : FileSystemFreeSpace(request.folder);
     if (space && !HasDiskSpace(*space, needed)) {
-        const std::string pattern = kNoSpaceError;
-        const size_t at = pattern.find("%s");
-        Tell(doc, pattern.substr(0, at) + request.folder + pattern.substr(at + 2));
+        Tell(doc, WithText(kNoSpaceError, request.folder));
         outcome.result = SaveResult::NoSpace;
         return outcome;
     }
