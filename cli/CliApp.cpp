@@ -74,7 +74,9 @@ OpResult Run(const CliArgs& args)
     CQuillon3Doc doc(*settings, *ui);
     OpResult result;
     try {
-        result = args.command == "info" ? RunInfo(doc, args) : RunProcess(doc, args);
+        result = args.command == "info"       ? RunInfo(doc, args)
+                 : args.command == "resample" ? RunResample(doc, args)
+                                              : RunProcess(doc, args);
     } catch (const std::exception& e) {
         std::cerr << "kelvane-cli: internal error: " << Printable(e.what()) << "\n";
         doc.DeleteContents();

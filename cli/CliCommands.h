@@ -20,6 +20,12 @@ OpResult RunInfo(CQuillon3Doc& doc, const CliArgs& args);
 // the corrected recording, and saves the tracks.
 OpResult RunProcess(CQuillon3Doc& doc, const CliArgs& args);
 
+// "resample IN OUT": converts a WAV file's rate and depth.
+OpResult RunResample(CQuillon3Doc& doc, const CliArgs& args);
+
+// The conversion the flags ask for, over the stored resample settings.
+ResampleSettings ResampleSettingsFor(CQuillon3Doc& doc, const CliArgs& args);
+
 // Removes, and names on stderr, the scratch files that runs which have
 // ended left in the folders this run uses.
 void ReclaimScratchFiles(CQuillon3Doc& doc, const CliArgs& args);

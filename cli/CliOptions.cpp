@@ -14,12 +14,15 @@ namespace kelvane {
 
 namespace {
 
-enum class Command { Any, Info, Process };
+// The commands an option belongs to, as bits.
+struct Command {
+    static constexpr unsigned Info = 1, Process = 2, Resample = 4, Any = 7;
+};
 
 struct Option {
     std::string name;       // "--sensitivity"
     std::string value;      // what follows it in the usage ("0..5"); empty for a switch
-    Command command;        // Any: a global option
+    unsigned command;       // the Command bits; Any: a global option
     std::string help;       // its text in the usage; "\n" starts another line
     // Why the value is refused ("needs a whole number from 0 to 5"), for a
     // missing value too; check tells whether a value is good (none: any).
@@ -134,7 +137,7 @@ bool ValidFormat(const std::string& text)
 int LastIndex(size_t size) { return static_cast<int>(size) - 1; }
 
 // A switch: no value, no check.
-Option Switch(std::string name, Command command, std::string help, void (*set)(CliArgs&))
+Option Switch(std::string name, unsigned command, std::string help, void (*set)(CliArgs&))
 {
     return {std::move(name), "", command, std::move(help), "", nullptr,
             [set](CliArgs& a, const std::string&) { set(a); }};
@@ -255,7 +258,37 @@ const std::vector<Option>& Options()
         {"--ape-level", "INDEX", C::Process,
          "Monkey's Audio compression: the place in the Compression Settings list, 0 first", IntRange(0, apeHi),
          IntIn(0, apeHi), [](CliArgs& a, const std::string& v) { a.apeLevel = IntOf(v); }},
-        Switch("--overwrite", C::Process, "replace saved tracks that exist already (otherwise: exit 1)",
+        {"--resample", "RATE/BITS", C::Process,
+         "convert every saved track to RATE Hz and BITS (8, 16 or 24) bits, as 48000/24\n"
+         "(not Ogg Vorbis, which is encoded from the recording as it is)",
+         "needs RATE/BITS such as 48000/24",
+         [](const std::string& v) { return ParseResampleTarget(v, nullptr, nullptr); },
+         [](CliArgs& a, const std::string& v) {
+             int rate = 0, bits = 0;
+             ParseResampleTarget(v, &rate, &bits);
+             a.resampleRate = rate;
+             a.resampleBits = bits;
+         }},
+        {"--rate", "HZ", C::Resample, "the output's sample rate", "needs a rate in Hz such as 48000",
+         IntIn(1, 1000000), [](CliArgs& a, const std::string& v) { a.resampleRate = IntOf(v); }},
+        {"--bits", "8|16|24", C::Resample, "the output's bits per sample", "needs 8, 16 or 24",
+         [](const std::string& v) { return OneOf(v, {"8", "16", "24"}); },
+         [](CliArgs& a, const std::string& v) { a.resampleBits = IntOf(v); }},
+        {"--dither", "D", C::Resample | C::Process,
+         "when converting: auto, none, plain, triangular, ath or less-ath\n"
+         "(the noise shaping; default: the stored choice)",
+         "needs auto, none, plain, triangular, ath or less-ath",
+         [](const std::string& v) { return DitherTypeFromName(v).has_value(); },
+         [](CliArgs& a, const std::string& v) { a.dither = DitherTypeFromName(v); }},
+        {"--pdf", "P", C::Resample | C::Process, "when converting: the dither's rectangular, triangular or gaussian PDF",
+         "needs rectangular, triangular or gaussian",
+         [](const std::string& v) { return DitherPdfFromName(v).has_value(); },
+         [](CliArgs& a, const std::string& v) { a.ditherPdf = DitherPdfFromName(v); }},
+        Switch("--two-pass", C::Resample | C::Process,
+               "when converting: measure the peak first and scale so that it fits",
+               [](CliArgs& a) { a.twoPass = true; }),
+        Switch("--overwrite", C::Process | C::Resample,
+               "replace saved tracks (or resample's OUT) that exist already (otherwise: exit 1)",
                [](CliArgs& a) { a.overwrite = true; }),
         Switch("--allow-unknown-tags", C::Process,
                "save even when a file name holds an unknown tag (\"Unknown Title\" and the like):\n"
@@ -278,7 +311,15 @@ const std::vector<Option>& Options()
     return options;
 }
 
-const char* CommandName(Command command) { return command == Command::Info ? "info" : "process"; }
+// "process or resample": the commands an option belongs to.
+std::string CommandNames(unsigned command)
+{
+    std::string names;
+    for (auto [bit, name] : {std::pair{Command::Info, "info"}, {Command::Process, "process"},
+                             {Command::Resample, "resample"}})
+        if (command & bit) names += (names.empty() ? "" : " or ") + std::string(name);
+    return names;
+}
 
 // One option's lines: its name and value, then its help from column `at`
 // (on the next line when the name does not leave room for it).
@@ -313,15 +354,19 @@ OpResult Refuse(const std::string& problem)
 std::string UsageText()
 {
     std::string text =
-        "Usage: kelvane-cli [--no-settings] [--quiet] COMMAND FILE [options]\n"
+        "Usage: kelvane-cli [--no-settings] [--quiet] COMMAND FILE... [options]\n"
         "\n"
         "Commands:\n"
         "  info FILE [--json]        import FILE and describe it (kind, format, layout, tags)\n";
+    // Options of several commands are listed under each of them.
     for (const Option& o : Options())
         if (o.command == Command::Info) AppendOption(text, o, 6, 28);
+    text += "  resample IN.wav OUT.wav   convert a WAV file's rate and depth\n";
+    for (const Option& o : Options())
+        if (o.command != Command::Any && (o.command & Command::Resample)) AppendOption(text, o, 6, 28);
     text += "  process FILE [options]    import FILE, find and correct its clicks\n";
     for (const Option& o : Options())
-        if (o.command == Command::Process) AppendOption(text, o, 6, 28);
+        if (o.command != Command::Any && (o.command & Command::Process)) AppendOption(text, o, 6, 28);
     text += "    Scan settings not given here come from the settings store.\n"
             "\n"
             "Global options:\n";
@@ -364,14 +409,22 @@ std::optional<OpResult> ParseCommandLine(int argc, char** argv, CliArgs& args)
     }
     if (rest.empty()) return Refuse("no command given");
     args.command = rest[0];
-    if (args.command != "info" && args.command != "process") return Refuse("unknown command " + args.command);
-    if (rest.size() < 2) return Refuse(args.command + " needs a FILE");
-    if (rest.size() > 2) return Refuse("unexpected argument " + rest[2]);
+    if (args.command != "info" && args.command != "process" && args.command != "resample")
+        return Refuse("unknown command " + args.command);
+    const unsigned command = args.command == "info"      ? Command::Info
+                             : args.command == "process" ? Command::Process
+                                                         : Command::Resample;
+    const size_t files = command == Command::Resample ? 2 : 1;
+    if (rest.size() < 1 + files) return Refuse(args.command + (files == 2 ? " needs IN and OUT" : " needs a FILE"));
+    if (rest.size() > 1 + files) return Refuse("unexpected argument " + rest[1 + files]);
     args.file = rest[1];
-    const Command command = args.command == "info" ? Command::Info : Command::Process;
+    if (files == 2) args.output = rest[2];
     for (const Option* o : given)
-        if (o->command != Command::Any && o->command != command)
-            return Refuse(o->name + " belongs to " + CommandName(o->command));
+        if (!(o->command & command)) return Refuse(o->name + " belongs to " + CommandNames(o->command));
+    if (command == Command::Resample && (!args.resampleRate || !args.resampleBits))
+        return Refuse("resample needs --rate and --bits");
+    if (command == Command::Process && !args.resampleRate && (args.dither || args.ditherPdf || args.twoPass))
+        return Refuse("--dither, --pdf and --two-pass belong to --resample");
     if (args.normaliseDb && args.scaleDb) return Refuse("--normalise and --scale cannot be used together");
     if ((args.encoderCommand || args.encoderExt) && !args.externalProgram)
         return Refuse("--encoder-command and --encoder-ext belong to --format external:PROGRAM");

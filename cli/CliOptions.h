@@ -6,6 +6,7 @@
 
 #include "document/ImportResult.h"
 #include "operations/ProcessRecording.h"
+#include "output/CResampler.h"
 #include "output/NamingRules.h"
 #include "output/OutputNames.h"
 
@@ -26,6 +27,7 @@ struct CliArgs {
     bool json = false;
     std::string command;
     std::string file;
+    std::string output;  // resample's OUT
     std::optional<std::string> eventsJson;
     std::optional<std::string> corrected;
     // The scan settings and the division into tracks given for this run.
@@ -47,6 +49,12 @@ struct CliArgs {
     std::optional<int> flacLevel, oggQuality, apeLevel;
     std::optional<std::string> externalProgram;
     std::optional<std::string> encoderCommand, encoderExt;
+    // Converting: resample's target, or the tracks' with process --resample
+    // RATE/BITS; the dither choices not given keep the stored ones.
+    std::optional<int> resampleRate, resampleBits;
+    std::optional<DitherType> dither;
+    std::optional<DitherPdf> ditherPdf;
+    bool twoPass = false;
     bool overwrite = false;
     bool allowUnknownTags = false;
     bool close = false;

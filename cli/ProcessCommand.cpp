@@ -156,7 +156,7 @@ OpResult SaveChosenTracks(CQuillon3Doc& doc, const CliArgs& args, const EncoderE
     request.rule = args.rule;
     request.close = args.close;
     // The format and the levels are the flags'; the compression indices not
-    // given keep the stored ones. Resampling is not offered here.
+    // given keep the stored ones, and so do the dither choices of --resample.
     ExportOptions& o = request.options;
     o.fileType = args.fileType;
     o.flacLevelIndex = args.flacLevel.value_or(o.flacLevelIndex);
@@ -165,7 +165,8 @@ OpResult SaveChosenTracks(CQuillon3Doc& doc, const CliArgs& args, const EncoderE
     o.normalise = args.normaliseDb.has_value();
     o.scale = args.scaleDb.has_value();
     o.gainDb = args.normaliseDb ? *args.normaliseDb : args.scaleDb.value_or(0.0);
-    o.resample = false;
+    o.resample = args.resampleRate.has_value();
+    if (o.resample) o.resampleTo = ResampleSettingsFor(doc, args);
     o.external = args.externalProgram.has_value();
     if (o.external) {
         o.encoderPath = encoder.path;

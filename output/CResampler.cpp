@@ -126,14 +126,16 @@ void CResampler::Report(const std::string& text, bool warning) const
 
 ResampleStatus CResampler::Convert(const std::string& in, const std::string& out)
 {
+    // Progress goes to the caller's window, else to one of our own, else to
+    // a silent one that draws nothing and is never cancelled.
     std::unique_ptr<CProgressWnd> ownProgress;
-    CProgressWnd* progress = run_.progress;
-    if (!progress && run_.ui) {
-        ownProgress = run_.ui->CreateProgress(false);
-        progress = ownProgress.get();
-        if (progress) progress->SetCaption(kResampling);
+    if (!run_.progress) {
+        if (run_.ui) ownProgress = run_.ui->CreateProgress(false);
+        if (!ownProgress) ownProgress = std::make_unique<CProgressWnd>();
+        ownProgress->SetCaption(kResampling);
     }
-    auto stopped = [&] { return run_.stop ? run_.stop() : progress && progress->Cancelled(); };
+    CProgressWnd* const progress = run_.progress ? run_.progress : ownProgress.get();
+    auto stopped = [&] { return run_.stop ? run_.stop() : progress->Cancelled(); };
 
     if (!ValidBits(settings_.bits)) {
         Report(kBadDepth);
@@ -235,9 +237,9 @@ ResampleStatus CResampler::Convert(const std::string& in, const std::string& out
 
     std::vector<double> input(kPieceFrames * static_cast<size_t>(channels));
     std::vector<double> converted;
-    if (progress) progress->SetRange(0, ProgressValue(inFrames));
+    progress->SetRange(0, ProgressValue(inFrames));
     for (int64_t done = 0; done < inFrames;) {
-        if (progress) progress->SetPos(ProgressValue(done));
+        progress->SetPos(ProgressValue(done));
         if (stopped()) return abandon(ResampleStatus::Cancelled, "");
         const int64_t step = std::min(kStepFrames, inFrames - done);
         for (int64_t piece = 0; piece < step;) {
@@ -256,7 +258,7 @@ ResampleStatus CResampler::Convert(const std::string& in, const std::string& out
     converter.Finish(converted);
     if (const std::string error = emit(converted.data(), converted.size()); !error.empty())
         return abandon(ResampleStatus::Failed, error);
-    if (progress) progress->SetPos(ProgressValue(inFrames));
+    progress->SetPos(ProgressValue(inFrames));
 
     if (temporary) {
         // Scaled so that the peak lands on full scale less what the dither
@@ -266,9 +268,9 @@ ResampleStatus CResampler::Convert(const std::string& in, const std::string& out
         if (std::fflush(temporary.get()) != 0) return abandon(ResampleStatus::Failed, FwriteErrorText(WriteStage::Temporary));
         std::rewind(temporary.get());
         std::vector<double> block(static_cast<size_t>(kStepFrames) * static_cast<size_t>(channels));
-        if (progress) progress->SetRange(0, ProgressValue(outFrames));
+        progress->SetRange(0, ProgressValue(outFrames));
         for (int64_t done = 0; done < outFrames;) {
-            if (progress) progress->SetPos(ProgressValue(done));
+            progress->SetPos(ProgressValue(done));
             if (stopped()) return abandon(ResampleStatus::Cancelled, "");
             const int64_t step = std::min(kStepFrames, outFrames - done);
             const size_t count = static_cast<size_t>(step) * static_cast<size_t>(channels);
@@ -278,7 +280,7 @@ ResampleStatus CResampler::Convert(const std::string& in, const std::string& out
                 return abandon(ResampleStatus::Failed, FwriteErrorText(WriteStage::Samples));
             done += step;
         }
-        if (progress) progress->SetPos(ProgressValue(outFrames));
+        progress->SetPos(ProgressValue(outFrames));
         dropTemporary(true);
     }
     if (!writer.Finish(&message)) {

@@ -146,6 +146,60 @@ TEST_F(CliExport, Ape_WritesAMonkeysAudioFileAtTheChosenLevel)
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "MAC ");
 }
 
+TEST_F(CliExport, Resample_ConvertsAFileAndNeverReplacesOneUnasked)
+{
+    const fs::path out = out_.file("demo48.wav");
+    const std::vector<std::string> convert{"--no-settings", "--quiet", "resample", demo_.string(), out.string(),
+                                           "--rate", "48000", "--bits", "24", "--dither", "none"};
+    RunResult r = Run(convert);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const test::WavContents w = test::ReadWavSamples(out);
+    ASSERT_TRUE(w.ok()) << w.error;
+    EXPECT_EQ(w.rate, 48000);
+    EXPECT_EQ(w.bits, 24);
+    EXPECT_EQ(w.channels, 2);
+    // 100.5 s of 44100 Hz at 48000 Hz, give or take the filters' rounding.
+    EXPECT_NEAR(static_cast<double>(w.samples.size() / 2), 100.5 * 48000, 48.0);
+
+    // An existing output is kept unless --overwrite, and nothing else is left.
+    fs::resize_file(out, 100);
+    r = Run(convert);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.err.find("demo48.wav"), std::string::npos) << r.err;
+    EXPECT_EQ(fs::file_size(out), 100u);
+    std::vector<std::string> again = convert;
+    again.push_back("--overwrite");
+    r = Run(again);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_GT(fs::file_size(out), 100u);
+    EXPECT_EQ(Tree(out_.path()), std::set<std::string>{"demo48.wav"});
+
+    // A pair of rates the converter cannot do, a missing depth, and the
+    // converter's options on a process without --resample are refused.
+    const fs::path other = out_.file("other.wav");
+    r = Run({"--no-settings", "--quiet", "resample", demo_.string(), other.string(), "--rate", "12345", "--bits", "16"});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_NE(r.err.find("is not supported"), std::string::npos) << r.err;
+    r = Run({"--no-settings", "resample", demo_.string(), other.string(), "--rate", "48000"});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_EQ(Process({"--out", out_.path().string(), "--two-pass"}).exitStatus, 2);
+    EXPECT_EQ(Process({"--out", out_.path().string(), "--resample", "48000/12"}).exitStatus, 2);
+    EXPECT_FALSE(fs::exists(other));
+    EXPECT_TRUE(Tree(tmp_.path()).empty());
+}
+
+TEST_F(CliExport, ResampleOption_SavesTracksAtTheTargetRateAndDepth)
+{
+    const RunResult r = Process({"--out", out_.path().string(), "--format", "wav", "--select", "1", "--resample",
+                                 "96000/24", "--dither", "plain", "--pdf", "triangular"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(Tree(out_.path()), std::set<std::string>{"democor01.wav"});
+    const test::WavContents w = test::ReadWavSamples(out_.file("democor01.wav"));
+    ASSERT_TRUE(w.ok()) << w.error;
+    EXPECT_EQ(w.rate, 96000);
+    EXPECT_EQ(w.bits, 24);
+}
+
 TEST_F(CliExport, UnknownTagsInNames_SavedOnlyWithAllowUnknownTags)
 {
     const std::vector<std::string> args{"--out", out_.path().string(), "--format", "wav", "--rule", "ARTIST#",
