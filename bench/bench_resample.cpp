@@ -197,7 +197,7 @@ void BM_Soxr(benchmark::State& state, int from, int to)
             state.SkipWithError(message.c_str());
             return;
         }
-        kelvane::Requantiser round(24, channels, nullptr, nullptr);
+        kelvane::CRequantiser round(24, channels, nullptr, nullptr);
         Soxr soxr(channels, from, to);
         std::vector<double> input(16384 * static_cast<size_t>(channels)), output;
         std::vector<int32_t> samples;

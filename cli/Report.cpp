@@ -1,6 +1,6 @@
 #include "Report.h"
 
-#include "cli/JsonWriter.h"
+#include "cli/CJsonWriter.h"
 #include "document/CQuillon3Doc.h"
 
 #include <ostream>
@@ -12,7 +12,7 @@ double DurationSeconds(const CQuillon3Doc& doc)
     return static_cast<double>(doc.dataEnd - doc.dataStart) / 4.0 / doc.sampleRate;
 }
 
-static void WriteLayout(JsonWriter& j, const CQuillon3Doc& doc)
+static void WriteLayout(CJsonWriter& j, const CQuillon3Doc& doc)
 {
     j.Key("sampleRate").Int(doc.sampleRate);
     j.Key("bitsPerSample").Int(doc.bitsPerSample);
@@ -23,7 +23,7 @@ static void WriteLayout(JsonWriter& j, const CQuillon3Doc& doc)
 
 void WriteInfoJson(std::ostream& out, const CQuillon3Doc& doc)
 {
-    JsonWriter j(out);
+    CJsonWriter j(out);
     j.BeginObject();
     j.Key("sourceKind").Int(doc.sourceKind);
     WriteLayout(j, doc);
@@ -41,7 +41,7 @@ void WriteInfoJson(std::ostream& out, const CQuillon3Doc& doc)
 
 void WriteEventsJson(std::ostream& out, const CQuillon3Doc& doc)
 {
-    JsonWriter j(out);
+    CJsonWriter j(out);
     j.BeginObject();
     WriteLayout(j, doc);
     j.Key("status").Int(doc.status);

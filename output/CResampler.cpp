@@ -174,9 +174,9 @@ ResampleStatus CResampler::Convert(const std::string& in, const std::string& out
             shaping = &TriangularShapingSet();
         }
     }
-    std::unique_ptr<DitherNoise> noise;
-    if (type != DitherType::None) noise = std::make_unique<DitherNoise>(settings_.pdf);
-    Requantiser requantiser(settings_.bits, channels, noise.get(), shaping);
+    std::unique_ptr<CDitherNoise> noise;
+    if (type != DitherType::None) noise = std::make_unique<CDitherNoise>(settings_.pdf);
+    CRequantiser requantiser(settings_.bits, channels, noise.get(), shaping);
     const double fullScale = FullScale(settings_.bits);
 
     CPcmWavWriter writer;

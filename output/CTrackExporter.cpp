@@ -158,7 +158,7 @@ ExportOptions ExportOptions::FromSettings(const ISettingsStore& store)
     double db = std::strtod(text.c_str(), &end);
     if (end == text.c_str() || !std::isfinite(db)) db = -1.0;
     o.gainDb = std::clamp(db, -30.0, o.scale ? 10.0 : 0.0);
-    o.fade = FadeLaw::FromSetting(store.Get(settings::FadeLinear)).Shape();
+    o.fade = CFadeLaw::FromSetting(store.Get(settings::FadeLinear)).Shape();
     o.encoderPath = store.Get(settings::Encoder);
     o.parameters = store.Get(settings::Parameters);
     o.externalIndex = store.Get(settings::ExternalIndex);
@@ -300,10 +300,10 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
     const int64_t length = std::max<int64_t>(0, static_cast<int64_t>(t.end) - t.start) & ~int64_t{3};
 
     const int64_t pre = gaplessBefore ? 0 : t.preSilence / kSectorBytes * kSectorBytes;
-    const int64_t fadeIn = gaplessBefore ? 0 : FadeLaw::Span(t.fadeIn);
+    const int64_t fadeIn = gaplessBefore ? 0 : CFadeLaw::Span(t.fadeIn);
     const int64_t post = gaplessAfter ? 0 : t.postSilence / kSectorBytes * kSectorBytes;
-    const int64_t fadeOut = gaplessAfter ? 0 : FadeLaw::Span(t.fadeOut);
-    const FadeLaw law(options_.fade);
+    const int64_t fadeOut = gaplessAfter ? 0 : CFadeLaw::Span(t.fadeOut);
+    const CFadeLaw law(options_.fade);
 
     // Only a WAV file of a widened mono source goes back to one channel; the
     // FLAC and Vorbis encoders are always driven with two.
@@ -406,13 +406,13 @@ WriteResult CTrackExporter::WriteTrack(int32_t track, int32_t number, const std:
         }
         // Most chunks lie between the fades: with no level change their
         // samples pass unchanged, and the gain steps need not be walked.
-        const int64_t firstStep = done / 4 / FadeLaw::kGainStepFrames * FadeLaw::kGainStepFrames;
-        const int64_t lastStep = (done / 4 + frames - 1) / FadeLaw::kGainStepFrames * FadeLaw::kGainStepFrames;
+        const int64_t firstStep = done / 4 / CFadeLaw::kGainStepFrames * CFadeLaw::kGainStepFrames;
+        const int64_t lastStep = (done / 4 + frames - 1) / CFadeLaw::kGainStepFrames * CFadeLaw::kGainStepFrames;
         const bool unfaded = firstStep * 4 >= fadeIn && (fadeOut <= 0 || lastStep * 4 - (length - fadeOut) <= 0);
         if (unfaded) e = 1.0;
         for (int64_t f = 0; f < frames && (levelled || !unfaded); ++f) {
             const int64_t frame = done / 4 + f;
-            if (frame % FadeLaw::kGainStepFrames == 0) {
+            if (frame % CFadeLaw::kGainStepFrames == 0) {
                 // Output position relative to the first audio byte.
                 const int64_t g = frame * 4;
                 e = 1.0;

@@ -13,7 +13,7 @@
 #include "document/CancelQuestions.h"
 #include "output/CResampler.h"
 #include "output/IAudioEncoder.h"
-#include "tracks/FadeLaw.h"
+#include "tracks/CFadeLaw.h"
 
 #include <cstdint>
 #include <functional>

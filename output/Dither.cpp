@@ -6,13 +6,13 @@
 
 namespace kelvane {
 
-ShuffledRand::ShuffledRand(uint32_t seed) : rand_(seed)
+CShuffledRand::CShuffledRand(uint32_t seed) : rand_(seed)
 {
     for (int& slot : slots_) slot = rand_.Next();
     last_ = rand_.Next();
 }
 
-int ShuffledRand::Next()
+int CShuffledRand::Next()
 {
     const int j = static_cast<int>(static_cast<int64_t>(last_) * kSlots / (ReferenceRand::kMax + 1));
     last_ = slots_[static_cast<size_t>(j)];
@@ -20,7 +20,7 @@ int ShuffledRand::Next()
     return last_;
 }
 
-double DitherNoise::Amplitude(DitherPdf pdf)
+double CDitherNoise::Amplitude(DitherPdf pdf)
 {
     switch (pdf) {
     case DitherPdf::Rectangular: return 0.7;
@@ -30,9 +30,9 @@ double DitherNoise::Amplitude(DitherPdf pdf)
     return 0.7;
 }
 
-DitherNoise::DitherNoise(DitherPdf pdf) : table_(kTableSize)
+CDitherNoise::CDitherNoise(DitherPdf pdf) : table_(kTableSize)
 {
-    ShuffledRand random;
+    CShuffledRand random;
     auto uniform = [&] { return random.Next() / static_cast<double>(ReferenceRand::kMax); };
     const double a = Amplitude(pdf);
     for (size_t i = 0; i < kTableSize; ++i) {

@@ -39,10 +39,10 @@ private:
 // the previous output picks the slot the next output is taken from, and the
 // slot is refilled from the generator. It breaks up the short-range order of
 // a linear congruential generator's outputs.
-class ShuffledRand {
+class CShuffledRand {
 public:
     static constexpr int kSlots = 97;
-    explicit ShuffledRand(uint32_t seed = 1);
+    explicit CShuffledRand(uint32_t seed = 1);
     int Next();  // 0 .. 32767
 
 private:
@@ -51,7 +51,7 @@ private:
     int last_ = 0;
 };
 
-class DitherNoise {
+class CDitherNoise {
 public:
     static constexpr size_t kTableSize = 65536;
 
@@ -59,7 +59,7 @@ public:
     // triangular 0.9, Gaussian 0.18.
     static double Amplitude(DitherPdf pdf);
 
-    explicit DitherNoise(DitherPdf pdf);
+    explicit CDitherNoise(DitherPdf pdf);
 
     // The next value of the table, wrapping round at its end.
     double Next()

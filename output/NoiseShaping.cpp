@@ -104,7 +104,7 @@ const std::vector<double>* AthShapingSet(int rate) { return Find(Sets().full, ra
 const std::vector<double>* ReducedAthShapingSet(int rate) { return Find(Sets().reduced, rate); }
 const std::vector<double>& TriangularShapingSet() { return Sets().triangular; }
 
-Requantiser::Requantiser(int bits, int channels, DitherNoise* noise, const std::vector<double>* shaping)
+CRequantiser::CRequantiser(int bits, int channels, CDitherNoise* noise, const std::vector<double>* shaping)
     : channels_(std::max(channels, 1)), noise_(noise)
 {
     highest_ = bits <= 8 ? 127 : bits <= 16 ? 32767 : 8388607;
@@ -118,7 +118,7 @@ Requantiser::Requantiser(int bits, int channels, DitherNoise* noise, const std::
     errorLimit_ = 0.5 + (noise_ ? noise_->Peak() : 0.0);
 }
 
-void Requantiser::Run(const double* in, size_t samples, int32_t* out)
+void CRequantiser::Run(const double* in, size_t samples, int32_t* out)
 {
     const size_t order = shaping_.size();
     if (!noise_) {

@@ -41,9 +41,9 @@ inline constexpr double kReducedShapingDepthDb = 15.0;
 // only rounds (half away from zero) and clips; with noise but no shaping it
 // dithers; with both it shapes. The noise table is read across all channels
 // in sample order.
-class Requantiser {
+class CRequantiser {
 public:
-    Requantiser(int bits, int channels, DitherNoise* noise, const std::vector<double>* shaping);
+    CRequantiser(int bits, int channels, CDitherNoise* noise, const std::vector<double>* shaping);
     void Run(const double* in, size_t samples, int32_t* out);
     int32_t Lowest() const { return lowest_; }
     int32_t Highest() const { return highest_; }
@@ -58,7 +58,7 @@ private:
     int channels_;
     int32_t lowest_;
     int32_t highest_;
-    DitherNoise* noise_;
+    CDitherNoise* noise_;
     std::vector<double> shaping_;
     // Per channel the newest errors first, order entries each.
     std::vector<double> errors_;

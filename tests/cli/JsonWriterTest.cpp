@@ -12,40 +12,40 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/JsonWriter.h"
+#include "cli/CJsonWriter.h"
 
 namespace kelvane {
 namespace {
 
-TEST(JsonWriter, Strings_EscapeWhatJsonRequiresAndPassUtf8Through)
+TEST(CJsonWriter, Strings_EscapeWhatJsonRequiresAndPassUtf8Through)
 {
-    EXPECT_EQ(JsonWriter::Escape(""), "\"\"");
-    EXPECT_EQ(JsonWriter::Escape("say \"hi\" C:\\dir/x"), R"("say \"hi\" C:\\dir/x")");
-    EXPECT_EQ(JsonWriter::Escape("a\nb\rc\td\be\ff"), R"("a\nb\rc\td\be\ff")");
+    EXPECT_EQ(CJsonWriter::Escape(""), "\"\"");
+    EXPECT_EQ(CJsonWriter::Escape("say \"hi\" C:\\dir/x"), R"("say \"hi\" C:\\dir/x")");
+    EXPECT_EQ(CJsonWriter::Escape("a\nb\rc\td\be\ff"), R"("a\nb\rc\td\be\ff")");
     // DEL and the C1 controls (U+0080..U+009F) too: legal raw in JSON, but a
     // report shown with cat must not drive the terminal.
-    EXPECT_EQ(JsonWriter::Escape(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
-    EXPECT_EQ(JsonWriter::Escape("\xC2\x80\xC2\x9B" "2J\xC2\x9F\xC2\xA0"), "\"\\u0080\\u009b2J\\u009f\xC2\xA0\"");
-    EXPECT_EQ(JsonWriter::Escape(std::string("nul\0x", 5)), "\"nul\\u0000x\"");
+    EXPECT_EQ(CJsonWriter::Escape(std::string("\x01\x1f\x7f", 3)), "\"\\u0001\\u001f\\u007f\"");
+    EXPECT_EQ(CJsonWriter::Escape("\xC2\x80\xC2\x9B" "2J\xC2\x9F\xC2\xA0"), "\"\\u0080\\u009b2J\\u009f\xC2\xA0\"");
+    EXPECT_EQ(CJsonWriter::Escape(std::string("nul\0x", 5)), "\"nul\\u0000x\"");
     const std::string utf8 = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x8E\xB5";
-    EXPECT_EQ(JsonWriter::Escape(utf8), "\"" + utf8 + "\"");
+    EXPECT_EQ(CJsonWriter::Escape(utf8), "\"" + utf8 + "\"");
 }
 
-TEST(JsonWriter, MalformedUtf8_BecomesReplacementCharacters)
+TEST(CJsonWriter, MalformedUtf8_BecomesReplacementCharacters)
 {
     const std::string fffd = "\xEF\xBF\xBD";
-    EXPECT_EQ(JsonWriter::Escape("Side \xE9.wav"), "\"Side " + fffd + ".wav\"");  // Latin-1 name
-    EXPECT_EQ(JsonWriter::Escape("x\xE2\x82"), "\"x" + fffd + fffd + "\"");       // cut short
-    EXPECT_EQ(JsonWriter::Escape("\xC0\xAF"), "\"" + fffd + fffd + "\"");           // overlong '/'
-    EXPECT_EQ(JsonWriter::Escape("\xED\xA0\x80"), "\"" + fffd + fffd + fffd + "\"");  // surrogate
-    EXPECT_EQ(JsonWriter::Escape("\xF4\x90\x80\x80"), "\"" + fffd + fffd + fffd + fffd + "\"");  // > U+10FFFF
-    EXPECT_EQ(JsonWriter::Escape("\xF4\x8F\xBF\xBF"), "\"\xF4\x8F\xBF\xBF\"");  // U+10FFFF itself is fine
+    EXPECT_EQ(CJsonWriter::Escape("Side \xE9.wav"), "\"Side " + fffd + ".wav\"");  // Latin-1 name
+    EXPECT_EQ(CJsonWriter::Escape("x\xE2\x82"), "\"x" + fffd + fffd + "\"");       // cut short
+    EXPECT_EQ(CJsonWriter::Escape("\xC0\xAF"), "\"" + fffd + fffd + "\"");           // overlong '/'
+    EXPECT_EQ(CJsonWriter::Escape("\xED\xA0\x80"), "\"" + fffd + fffd + fffd + "\"");  // surrogate
+    EXPECT_EQ(CJsonWriter::Escape("\xF4\x90\x80\x80"), "\"" + fffd + fffd + fffd + fffd + "\"");  // > U+10FFFF
+    EXPECT_EQ(CJsonWriter::Escape("\xF4\x8F\xBF\xBF"), "\"\xF4\x8F\xBF\xBF\"");  // U+10FFFF itself is fine
 }
 
-TEST(JsonWriter, Numbers_ExactIntegersAndRoundTrippingDoubles)
+TEST(CJsonWriter, Numbers_ExactIntegersAndRoundTrippingDoubles)
 {
     std::ostringstream out;
-    JsonWriter w(out, JsonWriter::Style::Compact);
+    CJsonWriter w(out, CJsonWriter::Style::Compact);
     w.BeginArray()
         .Int(std::numeric_limits<int64_t>::min())
         .Int(std::numeric_limits<int64_t>::max())
@@ -55,24 +55,24 @@ TEST(JsonWriter, Numbers_ExactIntegersAndRoundTrippingDoubles)
         .EndArray();
     EXPECT_EQ(out.str(), "[-9223372036854775808,9223372036854775807,18446744073709551615,-2147483648,0]\n");
 
-    EXPECT_EQ(JsonWriter::FormatDouble(0.1), "0.1");
-    EXPECT_EQ(JsonWriter::FormatDouble(2.0), "2.0");
-    EXPECT_EQ(JsonWriter::FormatDouble(-0.0), "-0.0");
-    EXPECT_EQ(JsonWriter::FormatDouble(-1.5), "-1.5");
-    EXPECT_EQ(JsonWriter::FormatDouble(std::nan("")), "null");
-    EXPECT_EQ(JsonWriter::FormatDouble(std::numeric_limits<double>::infinity()), "null");
-    EXPECT_EQ(JsonWriter::FormatDouble(-std::numeric_limits<double>::infinity()), "null");
+    EXPECT_EQ(CJsonWriter::FormatDouble(0.1), "0.1");
+    EXPECT_EQ(CJsonWriter::FormatDouble(2.0), "2.0");
+    EXPECT_EQ(CJsonWriter::FormatDouble(-0.0), "-0.0");
+    EXPECT_EQ(CJsonWriter::FormatDouble(-1.5), "-1.5");
+    EXPECT_EQ(CJsonWriter::FormatDouble(std::nan("")), "null");
+    EXPECT_EQ(CJsonWriter::FormatDouble(std::numeric_limits<double>::infinity()), "null");
+    EXPECT_EQ(CJsonWriter::FormatDouble(-std::numeric_limits<double>::infinity()), "null");
     for (double v : {1.0 / 3.0, 1e300, 1e21, 123456789012345678.0, 5e-324, DBL_MAX, -2.5e-8}) {
-        std::string text = JsonWriter::FormatDouble(v);
+        std::string text = CJsonWriter::FormatDouble(v);
         EXPECT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
         EXPECT_EQ(text.find_first_not_of("0123456789.e+-"), std::string::npos) << text;
     }
 }
 
-TEST(JsonWriter, Compact_NestsWithoutWhitespace)
+TEST(CJsonWriter, Compact_NestsWithoutWhitespace)
 {
     std::ostringstream out;
-    JsonWriter w(out, JsonWriter::Style::Compact);
+    CJsonWriter w(out, CJsonWriter::Style::Compact);
     w.BeginObject()
         .Key("file").String("a \"b\".wav")
         .Key("ok").Bool(true)
@@ -87,10 +87,10 @@ TEST(JsonWriter, Compact_NestsWithoutWhitespace)
               "\n");
 }
 
-TEST(JsonWriter, Indented_EventRecordsOnePerLine)
+TEST(CJsonWriter, Indented_EventRecordsOnePerLine)
 {
     std::ostringstream out;
-    JsonWriter w(out);
+    CJsonWriter w(out);
     w.BeginObject().Key("source").String("side A.wav").Key("events").BeginArray();
     for (int i = 0; i < 3; ++i) {
         w.BeginArray();
@@ -120,10 +120,10 @@ TEST(JsonWriter, Indented_EventRecordsOnePerLine)
               "}\n");
 }
 
-TEST(JsonWriter, Indented_LongOrMixedArraysGoOneElementPerLine)
+TEST(CJsonWriter, Indented_LongOrMixedArraysGoOneElementPerLine)
 {
     std::ostringstream out;
-    JsonWriter w(out);
+    CJsonWriter w(out);
     w.BeginArray();
     for (int i = 0; i < 9; ++i) w.Int(i);  // one more than fits a line
     w.EndArray();
@@ -135,11 +135,11 @@ TEST(JsonWriter, Indented_LongOrMixedArraysGoOneElementPerLine)
               "[\n  \"" + std::string(70, 'x') + "\"\n]\n");
 }
 
-TEST(JsonWriter, Misuse_IsRefusedBeforeBadOutput)
+TEST(CJsonWriter, Misuse_IsRefusedBeforeBadOutput)
 {
     std::ostringstream out;
     {
-        JsonWriter w(out);
+        CJsonWriter w(out);
         w.BeginObject();
         EXPECT_THROW(w.Int(1), std::logic_error);  // value without a key
         EXPECT_THROW(w.EndArray(), std::logic_error);
@@ -153,7 +153,7 @@ TEST(JsonWriter, Misuse_IsRefusedBeforeBadOutput)
     EXPECT_EQ(out.str(), "{\n  \"a\": 1\n}\n");
 
     std::ostringstream other;
-    JsonWriter w(other);
+    CJsonWriter w(other);
     EXPECT_FALSE(w.Complete());
     EXPECT_THROW(w.Key("k"), std::logic_error);
     w.BeginArray();

@@ -17,14 +17,14 @@
 namespace kelvane {
 namespace {
 
-TEST(DitherNoise, GeneratorIsTheCStandardsReferenceRand)
+TEST(CDitherNoise, GeneratorIsTheCStandardsReferenceRand)
 {
     // The first outputs of the example rand() of the C standard from seed 1.
     ReferenceRand r;
     for (int expected : {16838, 5758, 10113, 17515, 31051, 5627, 23010, 7419, 16212, 4086})
         EXPECT_EQ(r.Next(), expected);
     // The shuffle hands out the same values, in another order.
-    ShuffledRand shuffled;
+    CShuffledRand shuffled;
     ReferenceRand plain;
     std::vector<int> a, b;
     for (int i = 0; i < 5000; ++i) {
@@ -37,7 +37,7 @@ TEST(DitherNoise, GeneratorIsTheCStandardsReferenceRand)
     EXPECT_EQ(inRange, 5000);
 }
 
-TEST(DitherNoise, TablesHaveTheAmplitudeAndSpreadOfTheirPdf)
+TEST(CDitherNoise, TablesHaveTheAmplitudeAndSpreadOfTheirPdf)
 {
     struct Case {
         DitherPdf pdf;
@@ -49,7 +49,7 @@ TEST(DitherNoise, TablesHaveTheAmplitudeAndSpreadOfTheirPdf)
     for (const Case& c : {Case{DitherPdf::Rectangular, 0.35, 0.7 * 0.7 / 12},
                           Case{DitherPdf::Triangular, 0.9, 0.9 * 0.9 / 6}, Case{DitherPdf::Gaussian, 1.0, 0.18 * 0.18}}) {
         SCOPED_TRACE(static_cast<int>(c.pdf));
-        const DitherNoise noise(c.pdf);
+        const CDitherNoise noise(c.pdf);
         ASSERT_EQ(noise.Table().size(), 65536u);
         double sum = 0, squares = 0;
         for (double v : noise.Table()) {
@@ -60,15 +60,15 @@ TEST(DitherNoise, TablesHaveTheAmplitudeAndSpreadOfTheirPdf)
         EXPECT_NEAR(mean, 0.0, 0.01);
         EXPECT_NEAR(squares / 65536 - mean * mean, c.variance, c.variance * 0.05);
         EXPECT_LE(noise.Peak(), c.peakAtMost + 1e-12);
-        EXPECT_EQ(DitherNoise(c.pdf).Table(), noise.Table()) << "the table must be the same every time";
+        EXPECT_EQ(CDitherNoise(c.pdf).Table(), noise.Table()) << "the table must be the same every time";
     }
-    DitherNoise cyclic(DitherPdf::Rectangular);
+    CDitherNoise cyclic(DitherPdf::Rectangular);
     const double first = cyclic.Next();
-    for (size_t i = 1; i < DitherNoise::kTableSize; ++i) cyclic.Next();
+    for (size_t i = 1; i < CDitherNoise::kTableSize; ++i) cyclic.Next();
     EXPECT_EQ(cyclic.Next(), first);
 }
 
-TEST(DitherNoise, AutoDither_FollowsTheDepths)
+TEST(CDitherNoise, AutoDither_FollowsTheDepths)
 {
     EXPECT_EQ(CResampler::ResolveDither(DitherType::Auto, 2, 16), DitherType::Plain);
     EXPECT_EQ(CResampler::ResolveDither(DitherType::Auto, 2, 24), DitherType::Plain);
@@ -130,9 +130,9 @@ double ErrorBandPower(DitherType type, double lo, double hi)
     const size_t n = 4096, frames = 40 * n;
     std::vector<double> x(frames);
     for (size_t i = 0; i < frames; ++i) x[i] = 30.0 * std::sin(2.0 * std::numbers::pi * 1000.0 * i / rate);
-    DitherNoise noise(DitherPdf::Triangular);
+    CDitherNoise noise(DitherPdf::Triangular);
     const std::vector<double>* set = type == DitherType::Ath ? AthShapingSet(rate) : nullptr;
-    Requantiser q(16, 1, &noise, set);
+    CRequantiser q(16, 1, &noise, set);
     std::vector<int32_t> y(frames);
     q.Run(x.data(), frames, y.data());
     CRealFft fft;
@@ -169,8 +169,8 @@ TEST(NoiseShaping, Clipping_DoesNotSetTheLoopRinging)
     const size_t frames = 20000;
     std::vector<double> x(frames);
     for (size_t i = 0; i < frames; ++i) x[i] = i < 5000 ? 60000.0 * ((i / 7) % 2 ? 1 : -1) : 100.0;
-    DitherNoise noise(DitherPdf::Rectangular);
-    Requantiser q(16, 1, &noise, AthShapingSet(44100));
+    CDitherNoise noise(DitherPdf::Rectangular);
+    CRequantiser q(16, 1, &noise, AthShapingSet(44100));
     std::vector<int32_t> y(frames);
     q.Run(x.data(), frames, y.data());
     for (size_t i = 5100; i < frames; ++i) ASSERT_NEAR(y[i], 100.0, 12.0) << i;

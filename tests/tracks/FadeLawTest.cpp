@@ -4,7 +4,7 @@
 #include "document/CommandState.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/ScriptedInteraction.h"
-#include "tracks/FadeLaw.h"
+#include "tracks/CFadeLaw.h"
 
 #include <gtest/gtest.h>
 
@@ -20,19 +20,19 @@ double Decibels(double gain)
     return 20.0 * std::log10(gain);
 }
 
-TEST(FadeLaw, Linear_FullAtTheJoinSilentAtTheFarEndHalfBetween)
+TEST(CFadeLaw, Linear_FullAtTheJoinSilentAtTheFarEndHalfBetween)
 {
-    const FadeLaw law(FadeShape::Linear);
-    const int64_t span = FadeLaw::Span(44100 * 4);
+    const CFadeLaw law(FadeShape::Linear);
+    const int64_t span = CFadeLaw::Span(44100 * 4);
     EXPECT_DOUBLE_EQ(law.Gain(0, span), 1.0);
     EXPECT_DOUBLE_EQ(law.Gain(span / 2, span), 0.5);
     EXPECT_DOUBLE_EQ(law.Gain(span, span), 0.0);
     EXPECT_DOUBLE_EQ(law.Gain(span / 4, span), 0.75);
 }
 
-TEST(FadeLaw, Logarithmic_StraightInDecibelsFromMinusSixty)
+TEST(CFadeLaw, Logarithmic_StraightInDecibelsFromMinusSixty)
 {
-    const FadeLaw law(FadeShape::Logarithmic);
+    const CFadeLaw law(FadeShape::Logarithmic);
     const int64_t span = 4000;
     EXPECT_DOUBLE_EQ(law.Gain(0, span), 1.0);
     EXPECT_DOUBLE_EQ(law.Gain(span, span), 0.001);
@@ -41,48 +41,48 @@ TEST(FadeLaw, Logarithmic_StraightInDecibelsFromMinusSixty)
     EXPECT_NEAR(Decibels(law.Gain(3 * span / 4, span)), -45.0, 1e-9);
 }
 
-TEST(FadeLaw, Span_AddsOneSectorAndAnEmptySpanMeansNoFade)
+TEST(CFadeLaw, Span_AddsOneSectorAndAnEmptySpanMeansNoFade)
 {
-    EXPECT_EQ(FadeLaw::Span(0), 2352);
-    EXPECT_EQ(FadeLaw::Span(-2352), 0);
-    EXPECT_EQ(FadeLaw::Span(std::numeric_limits<int32_t>::max()), 2147483647LL + 2352);
+    EXPECT_EQ(CFadeLaw::Span(0), 2352);
+    EXPECT_EQ(CFadeLaw::Span(-2352), 0);
+    EXPECT_EQ(CFadeLaw::Span(std::numeric_limits<int32_t>::max()), 2147483647LL + 2352);
     for (FadeShape shape : {FadeShape::Linear, FadeShape::Logarithmic}) {
-        const FadeLaw law(shape);
-        EXPECT_EQ(law.Gain(0, FadeLaw::Span(-2352)), 1.0);
-        EXPECT_EQ(law.Gain(100, FadeLaw::Span(-5000)), 1.0);
+        const CFadeLaw law(shape);
+        EXPECT_EQ(law.Gain(0, CFadeLaw::Span(-2352)), 1.0);
+        EXPECT_EQ(law.Gain(100, CFadeLaw::Span(-5000)), 1.0);
         // Outside the fade the gain stays at the fade's own ends.
         EXPECT_EQ(law.Gain(-10, 2352), 1.0);
         EXPECT_EQ(law.Gain(5000, 2352), law.Gain(2352, 2352));
     }
 }
 
-TEST(FadeLaw, Setting_DefaultsToLogarithmicAndRoundTrips)
+TEST(CFadeLaw, Setting_DefaultsToLogarithmicAndRoundTrips)
 {
     CMemorySettings settings;
-    EXPECT_FALSE(FadeLaw::Load(settings).IsLinear());
+    EXPECT_FALSE(CFadeLaw::Load(settings).IsLinear());
 
-    FadeLaw(FadeShape::Linear).Store(settings);
+    CFadeLaw(FadeShape::Linear).Store(settings);
     EXPECT_EQ(settings.Get(settings::FadeLinear), 1);
-    EXPECT_TRUE(FadeLaw::Load(settings).IsLinear());
+    EXPECT_TRUE(CFadeLaw::Load(settings).IsLinear());
 
-    FadeLaw(FadeShape::Logarithmic).Store(settings);
+    CFadeLaw(FadeShape::Logarithmic).Store(settings);
     EXPECT_EQ(settings.Get(settings::FadeLinear), 0);
-    EXPECT_EQ(FadeLaw::Load(settings).Shape(), FadeShape::Logarithmic);
+    EXPECT_EQ(CFadeLaw::Load(settings).Shape(), FadeShape::Logarithmic);
 
     // Only 1 means linear, as only 1 checks the "Linear" command.
     settings.Set(settings::FadeLinear, 2);
-    EXPECT_FALSE(FadeLaw::Load(settings).IsLinear());
+    EXPECT_FALSE(CFadeLaw::Load(settings).IsLinear());
 }
 
-TEST(FadeLaw, Setting_ChecksTheMatchingFadeTypeCommand)
+TEST(CFadeLaw, Setting_ChecksTheMatchingFadeTypeCommand)
 {
     CMemorySettings settings;
     test::ScriptedInteraction ui;
     CQuillon3Doc doc{settings, ui};
     const ViewState view;
     for (FadeShape shape : {FadeShape::Linear, FadeShape::Logarithmic}) {
-        FadeLaw(shape).Store(settings);
-        const int stored = FadeLaw::Load(settings).SettingValue();
+        CFadeLaw(shape).Store(settings);
+        const int stored = CFadeLaw::Load(settings).SettingValue();
         EXPECT_EQ(QueryCommand(Command::FadeLinear, doc, view, stored).checked, shape == FadeShape::Linear);
         EXPECT_EQ(QueryCommand(Command::FadeLogarithmic, doc, view, stored).checked,
                   shape == FadeShape::Logarithmic);

@@ -13,36 +13,36 @@
 
 namespace kelvane {
 
-class JsonWriter {
+class CJsonWriter {
 public:
     enum class Style { Compact, Indented };
 
     // Writes to out, which must outlive the writer. Each complete top-level
     // value is followed by "\n", so several make a JSON Lines stream.
-    explicit JsonWriter(std::ostream& out, Style style = Style::Indented);
-    ~JsonWriter();
-    JsonWriter(const JsonWriter&) = delete;
-    JsonWriter& operator=(const JsonWriter&) = delete;
+    explicit CJsonWriter(std::ostream& out, Style style = Style::Indented);
+    ~CJsonWriter();
+    CJsonWriter(const CJsonWriter&) = delete;
+    CJsonWriter& operator=(const CJsonWriter&) = delete;
 
     // Misuse (a value where a key is due, a key outside an object, an End
     // that does not match) is a programming error: std::logic_error.
-    JsonWriter& BeginObject();
-    JsonWriter& EndObject();
-    JsonWriter& BeginArray();
-    JsonWriter& EndArray();
-    JsonWriter& Key(std::string_view key);  // UTF-8
+    CJsonWriter& BeginObject();
+    CJsonWriter& EndObject();
+    CJsonWriter& BeginArray();
+    CJsonWriter& EndArray();
+    CJsonWriter& Key(std::string_view key);  // UTF-8
 
     // Strings are UTF-8; malformed bytes become U+FFFD so the output stays
     // valid JSON. Every control character (C0, DEL and C1) is escaped, so a
     // report shown on a terminal cannot drive it.
-    JsonWriter& String(std::string_view value);
-    JsonWriter& Int(int64_t value);
-    JsonWriter& UInt(uint64_t value);
+    CJsonWriter& String(std::string_view value);
+    CJsonWriter& Int(int64_t value);
+    CJsonWriter& UInt(uint64_t value);
     // Shortest text that reads back to the same double; NaN and infinities,
     // which JSON cannot express, are written as null.
-    JsonWriter& Double(double value);
-    JsonWriter& Bool(bool value);
-    JsonWriter& Null();
+    CJsonWriter& Double(double value);
+    CJsonWriter& Bool(bool value);
+    CJsonWriter& Null();
 
     // True when no container is open and at least one value was written.
     bool Complete() const { return stack_.empty() && roots_ > 0; }

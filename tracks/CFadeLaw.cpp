@@ -1,4 +1,4 @@
-#include "FadeLaw.h"
+#include "CFadeLaw.h"
 
 #include "settings/SettingsStore.h"
 
@@ -24,34 +24,34 @@ constexpr double kSilentEndGain = 0.001;
 
 }  // namespace
 
-FadeLaw FadeLaw::FromSetting(int fadeLinear)
+CFadeLaw CFadeLaw::FromSetting(int fadeLinear)
 {
-    return FadeLaw(fadeLinear == 1 ? FadeShape::Linear : FadeShape::Logarithmic);
+    return CFadeLaw(fadeLinear == 1 ? FadeShape::Linear : FadeShape::Logarithmic);
 }
 
-FadeLaw FadeLaw::Load(const ISettingsStore& store)
+CFadeLaw CFadeLaw::Load(const ISettingsStore& store)
 {
     return FromSetting(store.Get(settings::FadeLinear));
 }
 
-void FadeLaw::Store(ISettingsStore& store) const
+void CFadeLaw::Store(ISettingsStore& store) const
 {
     store.Set(settings::FadeLinear, SettingValue());
 }
 
-double FadeLaw::Gain(int64_t r, int64_t span) const
+double CFadeLaw::Gain(int64_t r, int64_t span) const
 {
     return shape_ == FadeShape::Linear ? LinearGain(r, span) : LogarithmicGain(r, span);
 }
 
-double FadeLaw::LinearGain(int64_t r, int64_t span)
+double CFadeLaw::LinearGain(int64_t r, int64_t span)
 {
     const double x = FractionToSilence(r, span);
     if (x < 0.0) return 1.0;
     return 1.0 - x;
 }
 
-double FadeLaw::LogarithmicGain(int64_t r, int64_t span)
+double CFadeLaw::LogarithmicGain(int64_t r, int64_t span)
 {
     const double x = FractionToSilence(r, span);
     if (x < 0.0) return 1.0;

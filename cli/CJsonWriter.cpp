@@ -1,4 +1,4 @@
-#include "cli/JsonWriter.h"
+#include "cli/CJsonWriter.h"
 
 #include "cli/TerminalText.h"
 
@@ -30,14 +30,14 @@ std::string IntegerText(T value)
 
 }  // namespace
 
-JsonWriter::JsonWriter(std::ostream& out, Style style) : out_(out), style_(style) {}
+CJsonWriter::CJsonWriter(std::ostream& out, Style style) : out_(out), style_(style) {}
 
-JsonWriter::~JsonWriter()
+CJsonWriter::~CJsonWriter()
 {
     out_.flush();
 }
 
-std::string JsonWriter::Escape(std::string_view text)
+std::string CJsonWriter::Escape(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string result;
@@ -101,7 +101,7 @@ std::string JsonWriter::Escape(std::string_view text)
     return result;
 }
 
-std::string JsonWriter::FormatDouble(double value)
+std::string CJsonWriter::FormatDouble(double value)
 {
     if (!std::isfinite(value)) return "null";
     char buf[64];
@@ -112,35 +112,35 @@ std::string JsonWriter::FormatDouble(double value)
     return text;
 }
 
-JsonWriter& JsonWriter::BeginObject()
+CJsonWriter& CJsonWriter::BeginObject()
 {
     Begin(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::EndObject()
+CJsonWriter& CJsonWriter::EndObject()
 {
     End(true);
     return *this;
 }
 
-JsonWriter& JsonWriter::BeginArray()
+CJsonWriter& CJsonWriter::BeginArray()
 {
     Begin(false);
     return *this;
 }
 
-JsonWriter& JsonWriter::EndArray()
+CJsonWriter& CJsonWriter::EndArray()
 {
     End(false);
     return *this;
 }
 
-JsonWriter& JsonWriter::Key(std::string_view key)
+CJsonWriter& CJsonWriter::Key(std::string_view key)
 {
-    if (stack_.empty() || !stack_.back().object) throw std::logic_error("JsonWriter: a key outside an object");
+    if (stack_.empty() || !stack_.back().object) throw std::logic_error("CJsonWriter: a key outside an object");
     Frame& frame = stack_.back();
-    if (frame.keyPending) throw std::logic_error("JsonWriter: two keys in a row");
+    if (frame.keyPending) throw std::logic_error("CJsonWriter: two keys in a row");
     if (frame.count > 0) Put(",");
     if (style_ == Style::Indented) NewLine(stack_.size());
     Put(Escape(key));
@@ -150,48 +150,48 @@ JsonWriter& JsonWriter::Key(std::string_view key)
     return *this;
 }
 
-JsonWriter& JsonWriter::String(std::string_view value)
+CJsonWriter& CJsonWriter::String(std::string_view value)
 {
     Scalar(Escape(value));
     return *this;
 }
 
-JsonWriter& JsonWriter::Int(int64_t value)
+CJsonWriter& CJsonWriter::Int(int64_t value)
 {
     Scalar(IntegerText(value));
     return *this;
 }
 
-JsonWriter& JsonWriter::UInt(uint64_t value)
+CJsonWriter& CJsonWriter::UInt(uint64_t value)
 {
     Scalar(IntegerText(value));
     return *this;
 }
 
-JsonWriter& JsonWriter::Double(double value)
+CJsonWriter& CJsonWriter::Double(double value)
 {
     Scalar(FormatDouble(value));
     return *this;
 }
 
-JsonWriter& JsonWriter::Bool(bool value)
+CJsonWriter& CJsonWriter::Bool(bool value)
 {
     Scalar(value ? "true" : "false");
     return *this;
 }
 
-JsonWriter& JsonWriter::Null()
+CJsonWriter& CJsonWriter::Null()
 {
     Scalar("null");
     return *this;
 }
 
-void JsonWriter::BeforeValue()
+void CJsonWriter::BeforeValue()
 {
     if (stack_.empty()) return;
     Frame& frame = stack_.back();
     if (frame.object) {
-        if (!frame.keyPending) throw std::logic_error("JsonWriter: a value in an object needs a key");
+        if (!frame.keyPending) throw std::logic_error("CJsonWriter: a value in an object needs a key");
         frame.keyPending = false;
         return;
     }
@@ -201,7 +201,7 @@ void JsonWriter::BeforeValue()
     ++frame.count;
 }
 
-void JsonWriter::Scalar(std::string text)
+void CJsonWriter::Scalar(std::string text)
 {
     if (!stack_.empty()) {
         Frame& frame = stack_.back();
@@ -217,14 +217,14 @@ void JsonWriter::Scalar(std::string text)
     AfterValue();
 }
 
-void JsonWriter::AfterValue()
+void CJsonWriter::AfterValue()
 {
     if (!stack_.empty()) return;
     ++roots_;
     Put("\n");
 }
 
-void JsonWriter::ReleaseHeld(Frame& frame)
+void CJsonWriter::ReleaseHeld(Frame& frame)
 {
     for (size_t i = 0; i < frame.held.size(); ++i) {
         if (i > 0) Put(",");
@@ -236,7 +236,7 @@ void JsonWriter::ReleaseHeld(Frame& frame)
     frame.heldChars = 0;
 }
 
-void JsonWriter::Begin(bool object)
+void CJsonWriter::Begin(bool object)
 {
     BeforeValue();
     Put(object ? "{" : "[");
@@ -246,14 +246,14 @@ void JsonWriter::Begin(bool object)
     stack_.push_back(std::move(frame));
 }
 
-void JsonWriter::End(bool object)
+void CJsonWriter::End(bool object)
 {
     if (stack_.empty() || stack_.back().object != object) {
-        throw std::logic_error(object ? "JsonWriter: EndObject without an open object"
-                                      : "JsonWriter: EndArray without an open array");
+        throw std::logic_error(object ? "CJsonWriter: EndObject without an open object"
+                                      : "CJsonWriter: EndArray without an open array");
     }
     Frame& frame = stack_.back();
-    if (frame.keyPending) throw std::logic_error("JsonWriter: a key without a value");
+    if (frame.keyPending) throw std::logic_error("CJsonWriter: a key without a value");
     if (frame.holding) {
         for (size_t i = 0; i < frame.held.size(); ++i) {
             if (i > 0) Put(", ");
@@ -267,7 +267,7 @@ void JsonWriter::End(bool object)
     AfterValue();
 }
 
-void JsonWriter::NewLine(size_t depth)
+void CJsonWriter::NewLine(size_t depth)
 {
     static constexpr std::string_view kSpaces = "\n                                ";
     Put(kSpaces.substr(0, 1));
@@ -278,7 +278,7 @@ void JsonWriter::NewLine(size_t depth)
     }
 }
 
-void JsonWriter::Put(std::string_view text)
+void CJsonWriter::Put(std::string_view text)
 {
     out_.write(text.data(), static_cast<std::streamsize>(text.size()));
 }

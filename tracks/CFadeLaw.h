@@ -14,7 +14,7 @@ enum class FadeShape {
     Linear = 1,       // straight in amplitude
 };
 
-class FadeLaw {
+class CFadeLaw {
 public:
     // Added to a track's fade value to give the span the exporter fades over,
     // so that a fade value of 0 still softens the cut over one sector; a
@@ -23,13 +23,13 @@ public:
     // The exporter recomputes the gain once per this many frames.
     static constexpr int32_t kGainStepFrames = 20;
 
-    explicit FadeLaw(FadeShape shape = FadeShape::Logarithmic) : shape_(shape) {}
+    explicit CFadeLaw(FadeShape shape = FadeShape::Logarithmic) : shape_(shape) {}
 
     // The law the "Fade Linear" setting names: 1 is linear; every other value,
     // including a missing one, is the logarithmic default (the Fade Type
     // commands check "Linear" on 1 alone as well).
-    static FadeLaw FromSetting(int fadeLinear);
-    static FadeLaw Load(const ISettingsStore& store);
+    static CFadeLaw FromSetting(int fadeLinear);
+    static CFadeLaw Load(const ISettingsStore& store);
     // Writes "Fade Linear" at once, as the Fade Type commands do.
     void Store(ISettingsStore& store) const;
     int SettingValue() const { return shape_ == FadeShape::Linear ? 1 : 0; }
