@@ -11,6 +11,7 @@
 #include "document/CGrowList.h"
 #include "document/CWaveFile.h"
 #include "document/EventRecord.h"
+#include "document/NoiseProfiles.h"
 #include "document/TrackRecord.h"
 
 #include <array>
@@ -125,6 +126,7 @@ struct RecordingState {
     // --- filter state -------------------------------------------------------
     int32_t filtersApplied = 0;
     int32_t hissApplied = 0;
+    NoiseProfiles noise;  // reset with the recording: a profile belongs to its side
 
     // --- input tags, applied to track 0 when the load pass starts -------------
     InputTags inputTags;
@@ -191,6 +193,7 @@ public:
     int32_t sensitivity = -1;
     int32_t splitTracks = 1;
     int32_t subtractor = 2;
+    int32_t hissEnabled = 0;  // set once the user applied a hiss filter ("EnableHiss")
     int32_t gapless = 0;
     int32_t mode = 1005;
     int32_t agc = 0;

@@ -75,6 +75,13 @@ void ApplyWindow(double* a, int n)
         a[i] *= w[i];
 }
 
+std::vector<double> WindowTable(int n)
+{
+    if (n <= 0)
+        return {};
+    return WindowFor(n);
+}
+
 float SpectralIrregularity(const float* e, const float* x, int count)
 {
     if (!x)

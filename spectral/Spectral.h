@@ -2,6 +2,8 @@
 // Spectral helpers shared by the analysis passes: the analysis window applied
 // before CRealFft, and the irregularity measure of a run of bin magnitudes.
 
+#include <vector>
+
 namespace kelvane {
 
 // Multiplies a[i] by 1 - cos(2 pi i / n) for 0 <= i < n: a raised cosine that
@@ -10,6 +12,10 @@ namespace kelvane {
 // once per size and per thread, then reused. Does nothing if a is null or
 // n <= 0.
 void ApplyWindow(double* a, int n);
+
+// The values ApplyWindow multiplies by, for a caller that divides the window
+// out again after the inverse transform. Empty for n <= 0.
+std::vector<double> WindowTable(int n);
 
 // How far count magnitudes e[0..count-1] stray from the straight line that
 // best fits them against the abscissae x[0..count-1]:
