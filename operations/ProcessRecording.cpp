@@ -2,6 +2,7 @@
 
 #include "declick/CClickScanner.h"
 #include "declick/CCorrector.h"
+#include "declick/CorrectionEdit.h"
 #include "declick/ScanParams.h"
 #include "document/CImporter.h"
 #include "document/CProgressScope.h"
@@ -22,16 +23,15 @@ namespace {
 
 void KeepOnlyMarkers(CQuillon3Doc& d)
 {
-    std::vector<EventRecord> markers;
+    ResetStaging(d);
     for (int32_t i = 1; i + 1 < d.events.Size(); ++i)
-        if (d.events[i].IsMarker()) markers.push_back(d.events[i]);
+        if (d.events[i].IsMarker()) d.staging.InsertAt(d.staging.Size() - 1, d.events[i]);
     d.ResetEventList();
     std::fill(d.segmentCorrections.begin(), d.segmentCorrections.end(), 0);
-    d.NotifyReset();
-    std::stable_sort(markers.begin(), markers.end(),
-                     [](const EventRecord& a, const EventRecord& b) { return a.pos < b.pos; });
-    for (const EventRecord& m : markers) d.events.InsertAt(d.events.Size() - 1, m);
     d.selectedEvent = 0;
+    d.NotifyReset();
+    MergeStaging(d);
+    ResetStaging(d);
 }
 
 void ApplyScanChoices(CQuillon3Doc& d, const ProcessRequest& request)
