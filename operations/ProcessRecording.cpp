@@ -10,6 +10,7 @@
 #include "document/DocumentOpen.h"
 #include "document/Interaction.h"
 #include "document/RestoreOriginal.h"
+#include "operations/HissFilter.h"
 #include "settings/SettingsStore.h"
 #include "tracks/CTrackFinder.h"
 
@@ -44,6 +45,8 @@ void ApplyScanChoices(CQuillon3Doc& d, const ProcessRequest& request)
     if (request.corWidth) d.corWidth = *request.corWidth;
     if (request.splitTracks) d.splitTracks = *request.splitTracks;
     if (request.gapless) d.gapless = *request.gapless;
+    if (request.source) d.source = *request.source;
+    if (request.subtractor) d.subtractor = *request.subtractor;
 }
 
 // Runs at the end of the load pass when "Split Tracks" is on.
@@ -86,8 +89,7 @@ OpResult ProcessRecording(CQuillon3Doc& d, const ProcessRequest& request)
     if (progress.Owned()) progress->SetCaption("Scanning Waveform");
     if (tape) {
         progress->SetStageName(0, "Scan for Tracks");
-        // The hiss filter of a tape source is not part of this pass.
-        progress->SetStageName(1, "");
+        progress->SetStageName(1, d.subtractor > 0 ? "Apply Hiss Filter" : "");
     } else if (scanClicks) {
         progress->SetStageName(0, "Scan for Tracks and Clicks");
         progress->SetStageName(1, "Generate Corrections");
@@ -110,6 +112,19 @@ OpResult ProcessRecording(CQuillon3Doc& d, const ProcessRequest& request)
     if (load == LoadOutcome::Failed) return OpResult::Fail(FailKind::Environment, "");
     scanner.reset();
     if (d.splitTracks) DivideIntoTracks(d, request.trackCount);
+    if (d.status == kStatusNotCorrected && request.loaded) {
+        if (OpResult r = request.loaded(d); !r.Ok()) return r;
+    }
+
+    if (d.status == kStatusNotCorrected && tape && d.subtractor > 0) {
+        progress->SetStage(1, -1);
+        const OpResult filtered = RunTapeHissPass(d);
+        d.SetModifiedFlag();
+        if (filtered.kind == FailKind::Environment) {
+            d.NotifyUpdate();
+            return filtered;
+        }
+    }
 
     if (d.status == kStatusNotCorrected && scanClicks) {
         progress->SetStage(1, -1);
@@ -128,8 +143,9 @@ OpResult ProcessRecording(CQuillon3Doc& d, const ProcessRequest& request)
         progress->SetStageName(0, "Operation Cancelled");
         progress->SetStageName(1, "Recover Waveform");
         progress->SetStage(1, 0);
-        // Every correction goes: the working file gets the source's samples back.
-        if (!RestoreOriginal(d)) {
+        // Every correction goes: the working file gets the source's samples
+        // back; a stopped hiss pass changed the file only up to where it stopped.
+        if (tape ? !RestoreUnfiltered(d, d.scanCancelledAt) : !RestoreOriginal(d)) {
             d.NotifyUpdate();
             return OpResult::Fail(FailKind::Environment, "");
         }

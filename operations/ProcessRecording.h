@@ -26,6 +26,8 @@ struct ProcessRequest {
     // keep the document's values.
     std::optional<int32_t> sensitivity, mode, discriminator, agc, minMagnitude, corWidth;
     std::optional<int32_t> splitTracks, gapless;
+    // "Source" (vinyl or tape) and the hiss strength of a tape source.
+    std::optional<int32_t> source, subtractor;
     // With "Split Tracks" on: 0 lets the track finder look for the tracks at
     // the quiet gaps; 2 to 30 divides the side into that many.
     int32_t trackCount = 0;
@@ -34,6 +36,10 @@ struct ProcessRequest {
     // document's scan settings, lets the user change them and stores them on
     // OK; false is Cancel. Unset: the settings are taken as they are.
     std::function<bool(CQuillon3Doc&)> optionsDialog;
+    // Run once the load pass has gone through the whole recording, before
+    // the corrections or the hiss pass (the batch tool captures a noise
+    // profile there); a result other than success ends the processing.
+    std::function<OpResult(CQuillon3Doc&)> loaded;
 };
 
 struct OpenRequest {
