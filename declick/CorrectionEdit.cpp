@@ -178,7 +178,9 @@ void MergeStaging(CQuillon3Doc& doc)
             out.push_back(rec);
             if (rec.IsCorrection()) CountCorrection(doc, rec.pos, +1);
         } else {
-            at->width = std::max(at->width, rec.width);
+            // The wider correction; the entry keeps its channel choice.
+            const int32_t code = std::max(at->width & event::kWidthCodeMask, rec.width & event::kWidthCodeMask);
+            at->width = (at->width & ~event::kWidthCodeMask) | code;
             if (rec.mag == event::kMagEdited) at->mag = event::kMagEdited;
         }
     }
@@ -259,7 +261,21 @@ AdjustOutcome AdjustCorrection(CQuillon3Doc& doc, int32_t& index, int32_t newWid
     run.spanEnd = std::max(run.spanEnd, old.spanEnd);
     run = CloseRun(doc, run);
     doc.SetModifiedFlag();
-    if (run.SpanBytes() > kMaxEditSpan) return AdjustOutcome::TooLong;
+    if (run.SpanBytes() > kMaxEditSpan) {
+        // Moved far: the place it left and the place it went are two runs,
+        // each rebuilt on its own when each is short enough.
+        const EditRun there = FindRun(doc, at);
+        const bool apart = there.spanStart >= old.spanEnd || there.spanEnd <= old.spanStart;
+        if (!apart || old.SpanBytes() > kMaxEditSpan || there.SpanBytes() > kMaxEditSpan)
+            return AdjustOutcome::TooLong;
+        if (!RestoreStretch(doc, old.spanStart, old.spanEnd)) return AdjustOutcome::TooLong;
+        if (!oldAlone) {
+            const int32_t first = FirstAtOrAfter(doc, oldLowPos);
+            const int32_t last = FirstAtOrAfter(doc, oldHighPos + 1) - 1;
+            Resynthesise(doc, first, last, at);
+        }
+        run = there;
+    }
 
     if (!RestoreStretch(doc, run.spanStart, run.spanEnd)) return AdjustOutcome::TooLong;
     EventRecord& r = doc.events[at];

@@ -62,6 +62,14 @@ public:
     virtual void OnStatusProgress(int32_t /*pos*/, int32_t /*range*/) {}
 };
 
+// One input of a merged recording: where its audio lies in its own file.
+struct MergeInput {
+    int64_t end = 0;    // byte offset just past its audio
+    int64_t start = 0;  // byte offset of its first audio byte
+    int32_t align = 0;  // start modulo 4
+    std::string path;
+};
+
 struct InputTags {
     std::string title, artist, album, genre, track;
 };
@@ -105,6 +113,7 @@ struct RecordingState {
     CGrowList<EventRecord> events{kEventGrowStep};   // [0] head sentinel, [size-1] blank working record
     CGrowList<EventRecord> staging{kEventGrowStep};  // a block re-scan's finds before they are merged
     CGrowList<TrackRecord> tracks;                   // [0] the whole recording
+    std::vector<MergeInput> mergeList;               // the inputs of a merged recording, in order
 
     // --- selection ----------------------------------------------------------
     int32_t selectedEvent = 0;  // index in events; -1: cursorEvent stands in; 0: none
@@ -200,6 +209,10 @@ public:
     int32_t discriminator = 0;
     int32_t minMagnitude = 0;
     int32_t corWidth = 1303;
+    // The Scan Options' own sensitivity and mode for re-scans; -10 takes
+    // the automatic scan's.
+    int32_t rescanSensitivity = -10;
+    int32_t rescanMode = -10;
 
     // --- progress of the running long operation (not owned), or nullptr ------
     CProgressWnd* progress = nullptr;
