@@ -38,6 +38,7 @@ CLoadPass::CLoadPass(CQuillon3Doc& doc) : doc_(doc) {}
 // Once loaded, that source is complete and is read like any WAV.
 bool CLoadPass::Decoding(int32_t kind) const
 {
+    if (kind == kSourceMerged) return !doc_.loaded && doc_.sourceKind == kind && !doc_.mergeList.empty();
     return !doc_.loaded && doc_.sourceKind == kind &&
            (kind == kSourceApe ? doc_.apeDecoder != nullptr : doc_.monoFile.IsOpen());
 }
@@ -107,6 +108,22 @@ bool CLoadPass::Begin()
         if (!doc_.sourceFile.WriteRaw(buffer_.data(), outBytes)) return Fail(doc_.sourceFile.LastError());
     }
 
+    if (Decoding(kSourceMerged)) {
+        // The merge wrote the first input's first 1024 frames already.
+        mergeIndex_ = 0;
+        mergeOffset_ = doc_.mergeList[0].start + CWaveFile::BytesOf(kOverlap, doc_.bitsPerSample);
+        mergeInput_.Close();
+        // As for mono input, the first chunk's look-ahead must be in place:
+        // the next 1024 frames come now.
+        const int64_t units = std::min<int64_t>(kOverlap, int64_t{doc_.dataEnd} - doc_.dataStart - kOverlap);
+        int64_t filled = 0;
+        if (units > 0 && !FillFromInputs(buffer_.data(), CWaveFile::BytesOf(units, doc_.bitsPerSample), filled))
+            return false;
+        doc_.sourceFile.Seek(int64_t{doc_.dataStart} + kOverlap);
+        if (!doc_.sourceFile.WriteRaw(buffer_.data(), filled)) return Fail(doc_.sourceFile.LastError());
+        mergedTo_ = int64_t{doc_.dataStart} + kOverlap + (doc_.bitsPerSample == 24 ? filled / 3 * 2 : filled);
+    }
+
     // Header, then the first 1024 frames, copied byte for byte.
     const int64_t firstAudio = std::min<int64_t>(kOverlap, doc_.dataEnd - doc_.dataStart);
     const int64_t headAndFirst = doc_.dataStart + (b24 ? firstAudio / 2 * 3 : firstAudio);
@@ -136,12 +153,58 @@ bool CLoadPass::Begin()
 
 bool CLoadPass::AtEnd() const { return loadPos_ >= doc_.dataEnd - kOverlap; }
 
+bool CLoadPass::FillFromInputs(uint8_t* out, int64_t bytes, int64_t& filled)
+{
+    filled = 0;
+    auto& list = doc_.mergeList;
+    while (filled < bytes && mergeIndex_ < list.size()) {
+        const MergeInput& input = list[mergeIndex_];
+        if (!mergeInput_.IsOpen()) {
+            if (!mergeInput_.Open(input.path, CWaveFile::Mode::Read)) return Fail("Unable to open a file");
+            if (mergeIndex_ > 0) mergeOffset_ = input.start;
+        }
+        const int64_t want = std::min(bytes - filled, input.end - mergeOffset_);
+        if (want > 0) {
+            mergeInput_.SeekRaw(mergeOffset_);
+            const int64_t got = mergeInput_.ReadRaw(out + filled, want);
+            if (got < 0) return Fail(mergeInput_.LastError());
+            // An input that shrank since the merge checked it is not the
+            // recording the user chose.
+            if (got < want) return Fail(input.path + ": the file is shorter than when it was merged.");
+            filled += got;
+            mergeOffset_ += got;
+        }
+        if (mergeOffset_ >= input.end) {
+            mergeInput_.Close();
+            ++mergeIndex_;
+        }
+    }
+    return true;
+}
+
 bool CLoadPass::ReadChunkInput(int64_t& rawBytes)
 {
     const int64_t overlapRaw = CWaveFile::BytesOf(kOverlap, doc_.bitsPerSample);
     CWaveFile& src = doc_.sourceFile;
-    const int32_t kind = Decoding(kSourceApe) ? kSourceApe : Decoding(kSourceMono) ? kSourceMono : kSourceWav;
+    const int32_t kind = Decoding(kSourceApe)      ? kSourceApe
+                         : Decoding(kSourceMono)   ? kSourceMono
+                         : Decoding(kSourceMerged) ? kSourceMerged
+                                                   : kSourceWav;
     switch (kind) {
+    case kSourceMerged: {
+        src.Seek(loadPos_);
+        const int64_t got = src.ReadRaw(buffer_.data(), overlapRaw);
+        if (got < 0) return Fail(src.LastError());
+        const int64_t units = std::min<int64_t>(int64_t{doc_.dataEnd} - loadPos_ - kOverlap, kSegmentBytes);
+        int64_t filled = 0;
+        if (units > 0 && !FillFromInputs(buffer_.data() + overlapRaw, CWaveFile::BytesOf(units, doc_.bitsPerSample), filled))
+            return false;
+        src.Seek(int64_t{loadPos_} + kOverlap);
+        if (!src.WriteRaw(buffer_.data() + overlapRaw, filled)) return Fail(src.LastError());
+        mergedTo_ = int64_t{loadPos_} + kOverlap + (doc_.bitsPerSample == 24 ? filled / 3 * 2 : filled);
+        rawBytes = overlapRaw + filled;
+        return true;
+    }
     case kSourceApe: {
         src.Seek(loadPos_);
         int64_t got = src.ReadRaw(buffer_.data(), overlapRaw);
@@ -219,6 +282,15 @@ bool CLoadPass::Finish()
     const int32_t tailPos = std::max(doc_.dataEnd - kOverlap, doc_.dataStart);
     const int64_t tailRaw = b24 ? doc_.dataStart + int64_t{tailPos - doc_.dataStart} / 2 * 3 : tailPos;
     int64_t bytes = 0;
+    if (Decoding(kSourceMerged) && mergedTo_ < doc_.dataEnd) {
+        // A side too short for any chunk: the rest of its audio comes now.
+        int64_t filled = 0;
+        if (!FillFromInputs(buffer_.data(), CWaveFile::BytesOf(doc_.dataEnd - mergedTo_, doc_.bitsPerSample), filled))
+            return false;
+        doc_.sourceFile.Seek(mergedTo_);
+        if (!doc_.sourceFile.WriteRaw(buffer_.data(), filled)) return Fail(doc_.sourceFile.LastError());
+        mergedTo_ = doc_.dataEnd;
+    }
     if (Decoding(kSourceApe)) {
         auto& ape = *doc_.apeDecoder;
         const int64_t block = (int64_t{tailPos} - doc_.dataStart) / 4;
@@ -268,6 +340,7 @@ bool CLoadPass::Finish()
     }
     stats_->Finish();
     if (Decoding(kSourceMono)) doc_.monoFile.Close();
+    mergeInput_.Close();
     buffer_.clear();
     buffer_.shrink_to_fit();
     return true;

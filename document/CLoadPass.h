@@ -5,6 +5,7 @@
 // block statistics, and hands each chunk's 16-bit values to the load scanner.
 // The user may stop it; the questions depend on what is running.
 
+#include "document/CWaveFile.h"
 #include "document/ImportResult.h"
 
 #include <cstdint>
@@ -63,6 +64,7 @@ private:
     bool Decoding(int32_t kind) const;
     bool ReadChunkInput(int64_t& rawBytes);
     bool WidenMono(int64_t monoByteOffset, int64_t monoBytes, uint8_t* out, int64_t& outBytes);
+    bool FillFromInputs(uint8_t* out, int64_t bytes, int64_t& filled);
     void ApplyInputTags();
 
     CQuillon3Doc& doc_;
@@ -73,6 +75,11 @@ private:
     int32_t statsDone_ = 0;  // statistics cover [dataStart, statsDone_)
     int64_t bufferBytes_ = 0;  // raw bytes of one full chunk buffer
     std::string failText_;
+    // A merged recording: the input being copied and where its next byte is.
+    size_t mergeIndex_ = 0;
+    int64_t mergeOffset_ = 0;
+    int64_t mergedTo_ = 0;  // the merged file holds its audio up to this position
+    CWaveFile mergeInput_;
 };
 
 }  // namespace kelvane
