@@ -5,6 +5,7 @@
 #include "cli/TerminalInteraction.h"
 #include "cli/TerminalText.h"
 #include "document/CQuillon3Doc.h"
+#include "operations/HissFilter.h"
 #include "operations/SaveFromRequest.h"
 #include "settings/QtSettingsStore.h"
 #include "settings/SettingsStore.h"
@@ -43,14 +44,18 @@ std::unique_ptr<CTerminalInteraction> MakeInteraction(const CliArgs& args)
     o.progress.cancelRequested = [] { return g_interrupted != 0; };
     // An interrupt means "stop everything": every cancel question is answered
     // the way that ends the operation; without one, questions keep the work.
-    const bool overwrite = args.overwrite, unknownTags = args.allowUnknownTags;
-    o.policy = [overwrite, unknownTags](std::string_view text, MbButtons buttons) -> std::optional<MbAnswer> {
+    const bool overwrite = args.overwrite, unknownTags = args.allowUnknownTags, removeHiss = args.removeHiss;
+    o.policy = [overwrite, unknownTags, removeHiss](std::string_view text,
+                                                    MbButtons buttons) -> std::optional<MbAnswer> {
         // The save lists the existing files after its question, so the text
         // is matched by its start. Replacing them is only ever done on the
         // user's word, and never while being stopped; the same for names
         // with unknown tags.
         if (text.rfind(kConfirmSaveText, 0) == 0) return overwrite && !g_interrupted ? MbAnswer::Yes : MbAnswer::No;
         if (text == kUnknownTagsQuestion) return unknownTags && !g_interrupted ? MbAnswer::Ok : MbAnswer::Cancel;
+        // --remove-hiss and --profile are the user's word for these.
+        if (text == kMsgRemoveHissFilter) return removeHiss && !g_interrupted ? MbAnswer::Ok : MbAnswer::Cancel;
+        if (text == kMsgCaptureProfile) return !g_interrupted ? MbAnswer::Ok : MbAnswer::Cancel;
         if (!g_interrupted) return std::nullopt;
         if (buttons == MbButtons::YesNoCancel) return MbAnswer::No;
         if (buttons == MbButtons::YesNo) return MbAnswer::Yes;

@@ -114,6 +114,19 @@ bool ParseSelection(const std::string& text, std::vector<std::pair<int, int>>& o
     return !out.empty();
 }
 
+// "START-END" in seconds, START before END.
+bool ParseSpan(const std::string& text, std::pair<double, double>* out)
+{
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos) return false;
+    const std::string a = text.substr(0, dash), b = text.substr(dash + 1);
+    if (!ValidSeconds(a) || !ValidSeconds(b)) return false;
+    const double start = std::strtod(a.c_str(), nullptr), end = std::strtod(b.c_str(), nullptr);
+    if (!(start < end)) return false;
+    if (out) *out = {start, end};
+    return true;
+}
+
 // "N=TEXT" with a track number N.
 bool ValidTitle(const std::string& text)
 {
@@ -169,6 +182,27 @@ const std::vector<Option>& Options()
          [](CliArgs& a, const std::string& v) {
              a.process.corWidth = v == "narrow" ? settings::kCorWidthNarrow : settings::kCorWidthNormal;
          }},
+        {"--source", "vinyl|tape", C::Process, "the kind of recording: a tape gets the hiss filter, not the click scan",
+         "needs vinyl or tape", [](const std::string& v) { return OneOf(v, {"vinyl", "tape"}); },
+         [](CliArgs& a, const std::string& v) {
+             a.process.source = v == "tape" ? settings::kSourceTape : settings::kSourceVinyl;
+         }},
+        {"--subtractor", "0..3", C::Process, "the hiss strength of a tape (0: no hiss filter)", IntRange(0, 3),
+         IntIn(0, 3), [](CliArgs& a, const std::string& v) { a.process.subtractor = IntOf(v); }},
+        {"--profile", "START-END", C::Process,
+         "take the noise profile from START to END seconds (noise only)\n"
+         "instead of looking for a quiet stretch",
+         "needs START-END in seconds such as 0.5-2.5, START before END",
+         [](const std::string& v) { return ParseSpan(v, nullptr); },
+         [](CliArgs& a, const std::string& v) {
+             std::pair<double, double> span;
+             ParseSpan(v, &span);
+             a.profile = span;
+         }},
+        {"--hiss", "0..3", C::Process, "then apply the hiss filter at this strength (0: none; 3: 20 dB)",
+         IntRange(0, 3), IntIn(0, 3), [](CliArgs& a, const std::string& v) { a.hiss = IntOf(v); }},
+        Switch("--remove-hiss", C::Process, "then remove the hiss filter: the unfiltered recording, corrected again",
+               [](CliArgs& a) { a.removeHiss = true; }),
         Switch("--no-split", C::Process, "do not divide the side into tracks", [](CliArgs& a) { a.noSplit = true; }),
         {"--tracks", "N", C::Process, "divide it into N tracks (2 to 30) instead of finding them", IntRange(2, 30),
          IntIn(2, 30), [](CliArgs& a, const std::string& v) { a.tracks = IntOf(v); }},

@@ -33,6 +33,12 @@ struct CliArgs {
     // The scan settings and the division into tracks given for this run.
     ProcessRequest process;
     bool noSplit = false;
+    // The hiss filter: a lead-in noise profile captured from [start, end)
+    // seconds, the "Hiss Filter..." strength applied after the processing,
+    // and "Remove Hiss Filter".
+    std::optional<std::pair<double, double>> profile;
+    std::optional<int> hiss;
+    bool removeHiss = false;
     std::optional<int> tracks;
     std::optional<int> fadeLinear;
     std::array<std::optional<std::string>, 4> timings;  // pre-silence, fade-in, fade-out, post-silence

@@ -7,6 +7,7 @@
 #include "document/CQuillon3Doc.h"
 #include "document/StatusTexts.h"
 #include "operations/ExternalEncoder.h"
+#include "operations/HissFilter.h"
 #include "operations/ProcessRecording.h"
 #include "operations/SaveFromRequest.h"
 #include "settings/SettingsStore.h"
@@ -211,11 +212,46 @@ OpResult SaveChosenTracks(CQuillon3Doc& doc, const CliArgs& args, const EncoderE
     return r;
 }
 
+// Captures --profile START-END as the lead-in noise profile: the span
+// becomes the marked block for the capture, and is unmarked again so that
+// the filter covers the whole side.
+OpResult CaptureProfileSpan(CQuillon3Doc& doc, const std::pair<double, double>& seconds)
+{
+    const auto at = [&](double s) {
+        const int64_t frames = static_cast<int64_t>(s * doc.sampleRate);
+        return static_cast<int32_t>(std::clamp<int64_t>(doc.dataStart + frames * 4, doc.dataStart, doc.dataEnd));
+    };
+    doc.blockStart = at(seconds.first);
+    doc.blockEnd = at(seconds.second);
+    const OpResult r = CaptureNoiseProfile(doc, ProfileSlot::LeadIn);
+    doc.blockStart = doc.blockEnd = 0;
+    if (r.kind == FailKind::BadInput) std::cerr << "kelvane-cli: give --profile a longer stretch of noise\n";
+    return r;
+}
+
+// "Hiss Filter..." at --hiss, then "Remove Hiss Filter" for --remove-hiss.
+OpResult RunFilters(CQuillon3Doc& doc, const CliArgs& args)
+{
+    if (args.hiss) {
+        HissFilterRequest request;
+        request.strength = *args.hiss;
+        if (OpResult r = ApplyHissFilter(doc, request); !r.Ok()) return r;
+    }
+    if (args.removeHiss) {
+        if (!doc.filtersApplied) std::cerr << "kelvane-cli: no filter is applied; --remove-hiss has nothing to do\n";
+        else if (OpResult r = RemoveHissFilter(doc); !r.Ok()) return r;
+    }
+    return OpResult::Success();
+}
+
 // The summary of the processed recording on stdout.
 void PrintSummary(const CQuillon3Doc& doc, const CliArgs& args, double duration, double seconds)
 {
     std::printf("%s: %s, %d Hz, %d bits, %.1f s\n", Printable(args.file).c_str(), StatusWord(doc.status).c_str(),
                 doc.sampleRate, doc.bitsPerSample, duration);
+    std::printf("Source: %s\n", doc.source == settings::kSourceTape ? "tape" : "vinyl");
+    std::printf("Filters: %s\n",
+                doc.filtersApplied && doc.hissApplied > 0 ? HissLabel(doc.hissApplied).c_str() : "none");
     std::printf("Clicks corrected: %d\n", doc.ClickCount());
     std::printf("Tracks: %d\n", doc.TrackCount());
     for (int32_t t = 1; t < doc.tracks.Size(); ++t) {
@@ -296,6 +332,7 @@ OpResult ProcessAndReport(CQuillon3Doc& doc, const CliArgs& args)
         process.trackCount = *args.tracks;
     }
     if (args.fadeLinear) doc.Settings().Set(settings::FadeLinear, *args.fadeLinear);
+    if (args.profile) process.loaded = [&](CQuillon3Doc& d) { return CaptureProfileSpan(d, *args.profile); };
 
     const auto started = std::chrono::steady_clock::now();
     ReclaimScratchFiles(doc, args);
@@ -316,6 +353,7 @@ OpResult ProcessAndReport(CQuillon3Doc& doc, const CliArgs& args)
     if (processed.damaged)
         std::cerr << "kelvane-cli: --accept-damaged imports it anyway, with its bad frames as decoded\n";
     if (!processed.Ok()) return processed;
+    if (OpResult r = RunFilters(doc, args); !r.Ok()) return r;
     const double duration = DurationSeconds(doc);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 

@@ -45,6 +45,23 @@ void WriteEventsJson(std::ostream& out, const CQuillon3Doc& doc)
     j.BeginObject();
     WriteLayout(j, doc);
     j.Key("status").Int(doc.status);
+    j.Key("hissApplied").Int(doc.hissApplied);
+    j.Key("filtersApplied").Int(doc.filtersApplied);
+    // The lead-in profile as last measured.
+    j.Key("noiseProfile");
+    if (doc.noise.leadIn.Exists()) {
+        j.BeginObject();
+        j.Key("block").BeginArray().Int(doc.noise.leadIn.start).Int(doc.noise.leadIn.end).EndArray();
+        j.Key("left").BeginArray();
+        for (int32_t v : doc.noise.leadInLeft) j.Int(v);
+        j.EndArray();
+        j.Key("right").BeginArray();
+        for (int32_t v : doc.noise.leadInRight) j.Int(v);
+        j.EndArray();
+        j.EndObject();
+    } else {
+        j.Null();
+    }
     j.Key("events").BeginArray();
     for (int32_t i = 1; i + 1 < doc.events.Size(); ++i) {
         const EventRecord& e = doc.events[i];
