@@ -6,6 +6,16 @@ namespace kelvane {
 
 static bool FilterApplied(const CQuillon3Doc& doc) { return doc.filtersApplied != 0; }
 
+static bool CurrentIsListRecord(const CQuillon3Doc& doc)
+{
+    return doc.selectedEvent >= 1 && doc.selectedEvent <= doc.events.Size() - 2;
+}
+
+static bool CurrentIsListCorrection(const CQuillon3Doc& doc)
+{
+    return CurrentIsListRecord(doc) && doc.events[doc.selectedEvent].IsCorrection();
+}
+
 CommandUi QueryCommand(Command command, const CQuillon3Doc& doc, const ViewState& view, int fadeLinear)
 {
     CommandUi ui;
@@ -15,9 +25,12 @@ CommandUi QueryCommand(Command command, const CQuillon3Doc& doc, const ViewState
         ui.enabled = doc.status >= 1 && (!view.exists || (view.Free() && doc.sourceKind == kSourceWav));
         break;
     case Command::RescanClicks:
+    case Command::SuperScanClicks:
         ui.enabled = doc.status >= 1 && (!view.exists || (view.Free() && !FilterApplied(doc)));
         break;
     case Command::RemoveCorrections:
+    case Command::RescanClicksBlock:
+    case Command::SuperScanClicksBlock:
         ui.enabled = doc.HasBlock() && !FilterApplied(doc);
         break;
     case Command::RemoveHissFilter:
@@ -58,6 +71,26 @@ CommandUi QueryCommand(Command command, const CQuillon3Doc& doc, const ViewState
     case Command::SplitTrack:
         // A marked block means the user is working on a stretch, not a point.
         ui.enabled = doc.status >= kStatusNotScanned && !doc.HasBlock() && !(view.exists && view.playing);
+        break;
+    case Command::RemoveCorrection:
+        // Restoring from the source would take a filter pass off the stretch
+        // too, as for the block; a record under adjustment is the mode's.
+        ui.enabled = !doc.HasBlock() && CurrentIsListCorrection(doc) && !FilterApplied(doc) && viewFree;
+        break;
+    case Command::AdjustInsert:
+        // The mode works on a record of the list (a correction, a boundary or
+        // a pending insert); the plain cursor has nothing to adjust.
+        ui.enabled = doc.status >= kStatusNotScanned && !doc.HasBlock() && CurrentIsListRecord(doc) &&
+                     !(view.exists && (view.playing || view.adjusting));
+        break;
+    case Command::CancelBlock:
+        ui.enabled = doc.HasBlock();
+        break;
+    case Command::MergeOpen:
+        // Like Open: always offered. Replacing the recording during an
+        // adjustment is refused by the operation with its message, so the
+        // user learns why.
+        ui.enabled = true;
         break;
     case Command::FadeLinear:
         ui.enabled = true;

@@ -24,6 +24,14 @@ enum class Command {
     FadeLinear,
     FadeLogarithmic,
     SplitTrack,
+    // Correction editing and the block's commands.
+    RemoveCorrection,    // the Delete key with no block: the current correction
+    RescanClicksBlock,   // Block menu; the same rule as RemoveCorrections
+    SuperScanClicksBlock,
+    SuperScanClicks,     // whole file; the same rule as RescanClicks
+    AdjustInsert,        // the Insert key: the User Adjust Mode on the current record
+    CancelBlock,
+    MergeOpen,
 };
 
 // What the waveform view reports; exists = false when there is no view.

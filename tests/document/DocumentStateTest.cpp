@@ -257,6 +257,68 @@ TEST_F(DocFixture, MergeTracksOnAnyBoundaryButTheFirstStart)
     EXPECT_TRUE(QueryCommand(Command::RemoveCorrections, doc, view).enabled);
 }
 
+TEST_F(DocFixture, CorrectionEditingRulesFollowCurrentRecordBlockFilterAndView)
+{
+    ViewState none;
+    ViewState view{true, false, false, false};
+    doc.status = kStatusReadyToSave;
+    doc.events.InsertAt(1, EventRecord{1, 0, 5000, event::TrackStartMarker(1), 0});
+    doc.events.InsertAt(2, EventRecord{1, 0, 9000, 40, 7});
+    // The plain cursor: nothing to remove or adjust.
+    doc.selectedEvent = -1;
+    EXPECT_FALSE(QueryCommand(Command::RemoveCorrection, doc, none).enabled);
+    EXPECT_FALSE(QueryCommand(Command::AdjustInsert, doc, none).enabled);
+    // A boundary can be adjusted but not removed as a correction.
+    doc.selectedEvent = 1;
+    EXPECT_FALSE(QueryCommand(Command::RemoveCorrection, doc, view).enabled);
+    EXPECT_TRUE(QueryCommand(Command::AdjustInsert, doc, view).enabled);
+    doc.selectedEvent = 2;
+    EXPECT_TRUE(QueryCommand(Command::RemoveCorrection, doc, view).enabled);
+    EXPECT_TRUE(QueryCommand(Command::AdjustInsert, doc, view).enabled);
+    // The tail record is no record of the list.
+    doc.selectedEvent = doc.events.Size() - 1;
+    EXPECT_FALSE(QueryCommand(Command::RemoveCorrection, doc, view).enabled);
+    doc.selectedEvent = 2;
+    view.playing = true;
+    EXPECT_FALSE(QueryCommand(Command::RemoveCorrection, doc, view).enabled);
+    EXPECT_FALSE(QueryCommand(Command::AdjustInsert, doc, view).enabled);
+    view.playing = false;
+    view.adjusting = true;
+    EXPECT_FALSE(QueryCommand(Command::RemoveCorrection, doc, view).enabled);
+    EXPECT_FALSE(QueryCommand(Command::AdjustInsert, doc, view).enabled);
+    // Closing or replacing during an adjustment is refused by the operation
+    // with its message, so the command stays offered.
+    EXPECT_TRUE(QueryCommand(Command::MergeOpen, doc, view).enabled);
+    view.adjusting = false;
+    doc.filtersApplied = 1;
+    EXPECT_FALSE(QueryCommand(Command::RemoveCorrection, doc, view).enabled);
+    EXPECT_TRUE(QueryCommand(Command::AdjustInsert, doc, view).enabled);
+    doc.filtersApplied = 0;
+    // A marked block turns the Delete key to the block and ends the point edits.
+    EXPECT_FALSE(QueryCommand(Command::CancelBlock, doc, view).enabled);
+    EXPECT_FALSE(QueryCommand(Command::RescanClicksBlock, doc, view).enabled);
+    doc.blockStart = 4000;
+    doc.blockEnd = 12000;
+    EXPECT_FALSE(QueryCommand(Command::RemoveCorrection, doc, view).enabled);
+    EXPECT_FALSE(QueryCommand(Command::AdjustInsert, doc, view).enabled);
+    EXPECT_TRUE(QueryCommand(Command::CancelBlock, doc, view).enabled);
+    for (Command c : {Command::RemoveCorrections, Command::RescanClicksBlock, Command::SuperScanClicksBlock}) {
+        EXPECT_TRUE(QueryCommand(c, doc, view).enabled);
+        doc.filtersApplied = 1;
+        EXPECT_FALSE(QueryCommand(c, doc, view).enabled);
+        doc.filtersApplied = 0;
+    }
+    // The file's super-scan follows its re-scan.
+    for (int32_t filtered : {0, 1}) {
+        doc.filtersApplied = filtered;
+        EXPECT_EQ(QueryCommand(Command::SuperScanClicks, doc, view).enabled,
+                  QueryCommand(Command::RescanClicks, doc, view).enabled);
+    }
+    EXPECT_FALSE(QueryCommand(Command::SuperScanClicks, doc, view).enabled);
+    doc.status = kStatusNotLoaded;
+    EXPECT_FALSE(QueryCommand(Command::SuperScanClicks, doc, none).enabled);
+}
+
 TEST_F(DocFixture, FadeChecksFollowTheSetting)
 {
     ViewState view;
