@@ -13,6 +13,7 @@ inline constexpr const char* kSectionMain = "SettingsZR";
 inline constexpr const char* kSectionSettings = "Settings";
 inline constexpr const char* kSectionTip = "TipZR";
 inline constexpr const char* kSectionEncoders = "Encoders";
+inline constexpr const char* kSectionRecent = "Recent File List";
 
 struct IntSetting {
     const char* section;
@@ -182,6 +183,23 @@ inline constexpr IntSetting Scale{kSectionMain, "Scale", 0};
 inline constexpr IntSetting Resample{kSectionMain, "Resample", 0};
 inline constexpr IntSetting SaveSettings{kSectionMain, "SaveSettings", 0};
 inline constexpr StringSetting NormGain{kSectionMain, "NormGain", "-1"};
+
+// The main window's placement; "Flags" -1 means none was stored.
+inline constexpr IntSetting PlacementFlags{kSectionMain, "Flags", -1};
+inline constexpr IntSetting PlacementTop{kSectionMain, "Top", 0};
+inline constexpr IntSetting PlacementBottom{kSectionMain, "Bottom", 0};
+inline constexpr IntSetting PlacementLeft{kSectionMain, "Left", 0};
+inline constexpr IntSetting PlacementRight{kSectionMain, "Right", 0};
+inline constexpr IntSetting PlacementShow{kSectionMain, "Show", 1};
+// The track strip's density line of the corrections.
+inline constexpr IntSetting Signature{kSectionMain, "Signature", 0};
+// Whether the toolbar and the status bar are shown.
+inline constexpr IntSetting ShowToolbar{kSectionSettings, "Toolbar", 1};
+inline constexpr IntSetting ShowStatusBar{kSectionSettings, "Status Bar", 1};
+// The recent-file list, newest first.
+inline constexpr int kRecentFiles = 4;
+inline constexpr StringSetting RecentFile[kRecentFiles] = {
+    {kSectionRecent, "File1", ""}, {kSectionRecent, "File2", ""}, {kSectionRecent, "File3", ""}, {kSectionRecent, "File4", ""}};
 
 }  // namespace settings
 }  // namespace kelvane

@@ -1,0 +1,304 @@
+// The desktop program on the offscreen platform: the main window before and
+// after the demo recording is opened and processed, the progress window
+// during the run with its Cancel question, the Auto-Scan Options dialog and
+// the Re-Scan for Tracks dialog reaching the document.
+
+#include "app/CKelvaneBar.h"
+#include "app/CMainFrame.h"
+#include "app/CQtProgressWnd.h"
+#include "app/CommandSet.h"
+#include "app/Screenshot.h"
+#include "app/Startup.h"
+#include "declick/ClickListRows.h"
+#include "declick/ui/CClickList.h"
+#include "declick/ui/CScanOptionsDialog.h"
+#include "document/CancelQuestions.h"
+#include "document/StatusTexts.h"
+#include "settings/SettingsStore.h"
+#include "tests/support/Demo.h"
+#include "tests/support/TempDir.h"
+#include "tracks/ui/CRescanTracksDialog.h"
+#include "views/StripGeometry.h"
+
+#include <QAction>
+#include <QMenuBar>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace kelvane;
+
+namespace {
+
+// A fresh program over memory settings whose scan settings were stored
+// before, so opening a file asks nothing.
+std::unique_ptr<CKelvaneApp> MakeApp(bool scanSettingsStored = true)
+{
+    auto store = std::make_unique<CMemorySettings>();
+    if (scanSettingsStored) store->Set(settings::Sensitivity, 3);
+    auto app = std::make_unique<CKelvaneApp>(std::move(store));
+    app->Frame().show();
+    return app;
+}
+
+QColor Colour(RowRgb c) { return QColor(c.r, c.g, c.b); }
+
+// Runs `act` on the modal dialog of type T once it is shown.
+template <typename T, typename Act>
+void WhenModal(Act act)
+{
+    QTimer::singleShot(0, [act] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        QVERIFY2(dialog, "the expected dialog is not open");
+        act(*dialog);
+    });
+}
+
+}  // namespace
+
+class GuiTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        demoDir_ = std::make_unique<test::TempDir>("kelvane-gui");
+        const test::DemoRecording demo = test::MakeDemoRecording();
+        demoPath_ = QString::fromStdString(demoDir_->file("demo.wav").string());
+        QVERIFY(test::WriteWav(demoDir_->file("demo.wav"), demo.Format(), demo.samples));
+    }
+
+    void emptyWindowShowsTheFixedMenusAndInitialPanes()
+    {
+        auto app = MakeApp();
+        CMainFrame& frame = app->Frame();
+        QCOMPARE(frame.StatusPaneText(1), QString(" Wave Not Loaded"));
+        QCOMPARE(frame.StatusPaneText(2), QString("Clicks: 0"));
+        QCOMPARE(frame.StatusPaneText(3), QString("Tracks: 0"));
+        QStringList menus;
+        for (QAction* a : frame.menuBar()->actions()) menus << a->text();
+        QCOMPARE(menus, (QStringList{"&File", "&View", "&Waveform", "&Tracks", "&Block", "&Help"}));
+        QStringList file;
+        for (QAction* a : frame.Menu("&File")->actions())
+            if (!a->isSeparator()) file << a->text();
+        QCOMPARE(file, (QStringList{"Open...\tCtrl+O", "Merge Open...\tCtrl+M", "Save...\tCtrl+S", "Save && Close...",
+                                    "Record New Wave File...\tCtrl+R", "Paths...", "Devices...", "External Encoders...",
+                                    "E&xit"}));
+        QCOMPARE(frame.Action("open")->shortcut(), QKeySequence("Ctrl+O"));
+        QCOMPARE(frame.Action("splitTrack")->statusTip(),
+                 QString("Convert the current Position Marker to a Track Boundary Marker"));
+        QCOMPARE(frame.Action("splitTrack")->toolTip(), QString("Split Track"));
+        QVERIFY(frame.Action("open")->isEnabled());
+        QVERIFY(frame.Action("autoScanOptions")->isEnabled());
+        QVERIFY(!frame.Action("rescanAll")->isEnabled());
+        QVERIFY(!frame.Action("rescanTracks")->isEnabled());
+        QVERIFY(!frame.Action("gapless")->isEnabled());
+        // Commands still to come are there, and disabled.
+        for (const CommandSpec& spec : CommandSpecs())
+            if (spec.rule == Rule::NotBuilt) QVERIFY2(!frame.Action(spec.key)->isEnabled(), spec.key);
+        QVERIFY(frame.DisplayBar()->isHidden());
+        QCOMPARE(frame.ClickList()->model()->rowCount(), 0);
+    }
+
+    void openingTheDemoProcessesItAndFillsTheWindow()
+    {
+        auto app = MakeApp();
+        CMainFrame& frame = app->Frame();
+        CQuillon3Doc& doc = app->Doc();
+        int progressWindows = 0;
+        qint64 longestGap = 0;
+        app->Ui().OnProgressCreated([&](CQtProgressWnd& p) {
+            ++progressWindows;
+            p.afterPump = [&longestGap](CQtProgressWnd& w) { longestGap = std::max(longestGap, w.LongestGapMs()); };
+        });
+        QVERIFY(frame.OpenFile(demoPath_).Ok());
+        QCOMPARE(progressWindows, 1);
+        qInfo("longest time between two event-loop turns during the run: %lld ms", longestGap);
+        QVERIFY(frame.isEnabled());
+        QVERIFY(!frame.Busy());
+
+        QCOMPARE(frame.StatusPaneText(1), QString(" Ready to Save"));
+        QCOMPARE(frame.StatusPaneText(2), QString("Clicks: %1").arg(doc.ClickCount()));
+        QCOMPARE(frame.StatusPaneText(3), QString("Tracks: 4"));
+        QVERIFY(doc.ClickCount() > 100);
+
+        // Every record is listed by default, markers included.
+        QAbstractItemModel* model = frame.ClickList()->model();
+        QCOMPARE(model->rowCount(), doc.events.Size() - 2);
+        auto& listModel = frame.ClickList()->Model();
+        int checkedLoud = 0, checkedQuiet = 0, checkedMarker = 0;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const EventRecord& e = doc.events[listModel.EventAt(row)];
+            const QColor background = model->data(model->index(row, 0), Qt::BackgroundRole).value<QColor>();
+            if (e.IsMarker() && checkedMarker++ < 2) QCOMPARE(background, QColor(208, 208, 208));
+            if (e.IsCorrection() && e.mag >= 30 && checkedLoud++ < 3) QCOMPARE(background, QColor(255, 200, 200));
+            if (e.IsCorrection() && e.mag < 15 && checkedQuiet++ < 3) QCOMPARE(background, QColor(200, 255, 200));
+        }
+        QVERIFY(checkedLoud > 0 && checkedQuiet > 0 && checkedMarker > 0);
+
+        QVERIFY(frame.Action("rescanAll")->isEnabled());
+        QVERIFY(frame.Action("rescanTracks")->isEnabled());
+        QVERIFY(frame.Action("gapless")->isEnabled());
+        QVERIFY(!frame.Action("gapless")->isChecked());
+        QVERIFY(!frame.Action("save")->isEnabled());  // the save dialog is still to come
+
+        // The Tracks menu is rebuilt from the core's model as it opens.
+        emit frame.TracksMenu()->aboutToShow();
+        QStringList tracks;
+        QAction* all = nullptr;
+        for (QAction* a : frame.TracksMenu()->actions())
+            if (a->data().isValid()) {
+                tracks << a->text();
+                if (!all) all = a;
+            }
+        QCOMPARE(tracks.size(), 5);
+        QVERIFY(tracks.front().startsWith("All Tracks"));
+        QVERIFY(all->isChecked());
+        frame.TracksMenu()->actions().last()->trigger();
+        QCOMPARE(doc.currentTrack, 4);
+
+        // Choosing a row makes its record current; Shift makes a block.
+        const QRect third = frame.ClickList()->visualRect(model->index(3, 0));
+        QTest::mouseClick(frame.ClickList()->viewport(), Qt::LeftButton, {}, third.center());
+        QCOMPARE(doc.selectedEvent, listModel.EventAt(3));
+        const QRect sixth = frame.ClickList()->visualRect(model->index(6, 0));
+        QTest::mouseClick(frame.ClickList()->viewport(), Qt::LeftButton, Qt::ShiftModifier, sixth.center());
+        QVERIFY(doc.HasBlock());
+        QCOMPARE(model->rowCount(), doc.events.Size() - 2 + 2);  // the two block rows
+    }
+
+    void progressWindowShowsTheTasksAndAsksBeforeStopping()
+    {
+        auto app = MakeApp();
+        CMainFrame& frame = app->Frame();
+        bool checkedDuringRun = false;
+        app->Ui().OnProgressCreated([&](CQtProgressWnd& p) {
+            p.afterPump = [&](CQtProgressWnd& w) {
+                if (checkedDuringRun || w.Pumps() < 3) return;
+                checkedDuringRun = true;
+                QCOMPARE(w.StageName(0), std::string("Scan for Tracks and Clicks"));
+                QCOMPARE(w.StageName(1), std::string("Generate Corrections"));
+                QCOMPARE(w.CurrentStage(), 0);
+                QVERIFY(w.TaskList()->isVisible());
+                QVERIFY(!frame.isEnabled());
+                QVERIFY(frame.Busy());
+                QVERIFY(!frame.Action("open")->isEnabled());
+                QVERIFY(!frame.Action("autoScanOptions")->isEnabled());
+                QTest::mouseClick(w.CancelButton(), Qt::LeftButton);
+            };
+        });
+        std::string asked;
+        app->Ui().SetAnswerer([&](const CQtInteraction::Question& q) -> std::optional<MbAnswer> {
+            asked = q.text;
+            if (q.buttons != MbButtons::YesNoCancel) return MbAnswer::Yes;
+            return MbAnswer::Cancel;  // go on loading and scanning
+        });
+        QVERIFY(frame.OpenFile(demoPath_).Ok());
+        QVERIFY(checkedDuringRun);
+        QCOMPARE(asked, std::string(cancel::kContinueWithoutClickScan));
+        QVERIFY(frame.isEnabled());
+        QCOMPARE(frame.StatusPaneText(1), QString(" Ready to Save"));
+    }
+
+    void autoScanOptionsSwitchesSourceAndRestoresAdvancedDefaults()
+    {
+        auto app = MakeApp(false);
+        CMainFrame& frame = app->Frame();
+        WhenModal<CScanOptionsDialog>([](CScanOptionsDialog& d) {
+            QCOMPARE(d.windowTitle(), QString("Auto-Scan Options"));
+            QCOMPARE(d.MainSlider()->value(), 3);  // never set: opens at 3
+            QCOMPARE(d.MainLabel()->text(), QString(" Click Threshold = 3 "));
+            QVERIFY(!d.AdvancedShown());
+            d.AdvancedButton()->click();
+            QVERIFY(d.AdvancedShown());
+            QCOMPARE(d.AdvancedButton()->text(), QString("Advanced <<"));
+            d.TapeButton()->click();
+            QCOMPARE(d.MainSlider()->maximum(), 3);
+            QCOMPARE(d.MainLabel()->text(), QString(" Hiss Reduction: 14dB "));
+            QVERIFY(!d.AgcSlider()->isEnabled());
+            QVERIFY(!d.DifferentialButton()->isEnabled());
+            d.VinylButton()->click();
+            QCOMPARE(d.MainSlider()->maximum(), 5);
+            QCOMPARE(d.MainSlider()->value(), 3);
+            d.NarrowButton()->click();
+            d.AgcSlider()->setValue(2);
+            QCOMPARE(d.Note()->text(), QString("WARNING! Advanced options are set.\nClick here to change:"));
+            d.AdvDefaultsButton()->click();
+            QCOMPARE(d.AgcSlider()->value(), 0);
+            QVERIFY(!d.NarrowButton()->isChecked());
+            QCOMPARE(d.Note()->text(), QString("For Advanced Options click here:\n(for expert users only):"));
+            d.MainSlider()->setValue(5);
+            QCOMPARE(d.MainSlider()->toolTip(),
+                     QString("Click detection sensitivity; a higher value means more clicks will be detected"));
+            d.accept();
+        });
+        frame.Action("autoScanOptions")->trigger();
+        QCOMPARE(app->Store().Get(settings::Sensitivity), 5);
+        QCOMPARE(app->Doc().sensitivity, 5);
+        QCOMPARE(app->Store().Get(settings::CorWidth), settings::kCorWidthNormal);
+    }
+
+    void rescanForTracksDialogChoicesReachTheDocument()
+    {
+        auto app = MakeApp();
+        CMainFrame& frame = app->Frame();
+        QVERIFY(frame.OpenFile(demoPath_).Ok());
+        app->Ui().SetAnswerer([](const CQtInteraction::Question&) { return MbAnswer::Ok; });
+        WhenModal<CRescanTracksDialog>([](CRescanTracksDialog& d) {
+            QVERIFY(d.UserAssistedButton()->isChecked());
+            QVERIFY(d.TargetList()->isEnabled());
+            QCOMPARE(d.TargetList()->count(), 29);
+            d.AutoDetectButton()->click();
+            QVERIFY(!d.TargetList()->isEnabled());
+            d.RemoveAllButton()->click();
+            d.GaplessBox()->setChecked(true);
+            d.accept();
+        });
+        frame.Action("rescanTracks")->trigger();
+        QCOMPARE(app->Doc().TrackCount(), 1);
+        QCOMPARE(app->Doc().gapless, 1);
+        QCOMPARE(app->Store().Get(settings::Gapless), 1);
+        QCOMPARE(frame.StatusPaneText(3), QString("Tracks: 1"));
+        QVERIFY(frame.Action("gapless")->isChecked());
+    }
+
+    void screenshotRendersTheProcessedWindow()
+    {
+        auto app = MakeApp();
+        const QString out = QString::fromStdString(demoDir_->file("main.png").string());
+        QCOMPARE(TakeScreenshot(*app, "main", demoPath_, out), 0);
+        const QImage image(out);
+        QVERIFY(image.width() >= 1000 && image.height() >= 700);
+    }
+
+    void stripGeometry()
+    {
+        // A block quieter than 40 log10(L) = 230 shows a 2-pixel bar.
+        QCOMPARE(strip::kBarBottom - strip::BarTop(0), 2);
+        QCOMPARE(strip::kBarBottom - strip::BarTop(1000), 2);
+        QVERIFY(strip::BarTop(100000000) < strip::BarTop(10000000));
+        QVERIFY((strip::TrackColour(1) == strip::Rgb{255, 160, 160}));
+        QVERIFY((strip::TrackColour(2) == strip::Rgb{160, 160, 255}));
+        QVERIFY((strip::TickColour({1, 0, 0, 3, 20}) == strip::Rgb{255, 255, 0}));
+        QCOMPARE(strip::SignatureY(30), 30);
+        const strip::Scale scale{44, 44 + 4000 * 4, 1000};
+        QCOMPARE(scale.X(44 + 2000 * 4), 500);
+        QCOMPARE(scale.Position(500), 44 + 2000 * 4);
+    }
+
+private:
+    std::unique_ptr<test::TempDir> demoDir_;
+    QString demoPath_;
+};
+
+QTEST_MAIN(GuiTest)
+#include "GuiTest.moc"
