@@ -120,13 +120,19 @@ QPixmap CQuillon3View::Render(QSize size) const
         p.drawLine(x, top, x, strip::kBarBottom);
     }
 
-    // Ticks: one per column, the highest colour class wins.
+    // Ticks: one per column, the highest colour class wins, so tens of
+    // thousands of corrections cost one rectangle per pixel at most.
+    std::vector<const EventRecord*> tick(static_cast<size_t>(width), nullptr);
     for (int32_t i = 1; i + 1 < doc_.events.Size(); ++i) {
         const EventRecord& e = doc_.events[i];
         if (e.pos < scale.first || e.pos > scale.last) continue;
-        const int x = scale.X(e.pos);
-        p.fillRect(x, strip::kTickTop, 2, strip::kTickBottom - strip::kTickTop, ToQColor(strip::TickColour(e)));
+        const int x = std::clamp(scale.X(e.pos), 0, width - 1);
+        const EventRecord*& shown = tick[static_cast<size_t>(x)];
+        if (!shown || ColourClass(e) > ColourClass(*shown)) shown = &e;
     }
+    for (int x = 0; x < width; ++x)
+        if (const EventRecord* e = tick[static_cast<size_t>(x)])
+            p.fillRect(x, strip::kTickTop, 2, strip::kTickBottom - strip::kTickTop, ToQColor(strip::TickColour(*e)));
 
     if (doc_.Settings().Get(settings::Signature) && !doc_.segmentCorrections.empty()) {
         p.setPen(Qt::red);
