@@ -5,6 +5,7 @@
 #include "cli/TerminalInteraction.h"
 #include "cli/TerminalText.h"
 #include "document/CQuillon3Doc.h"
+#include "operations/EditCorrections.h"
 #include "operations/HissFilter.h"
 #include "operations/SaveFromRequest.h"
 #include "settings/QtSettingsStore.h"
@@ -45,8 +46,9 @@ std::unique_ptr<CTerminalInteraction> MakeInteraction(const CliArgs& args)
     // An interrupt means "stop everything": every cancel question is answered
     // the way that ends the operation; without one, questions keep the work.
     const bool overwrite = args.overwrite, unknownTags = args.allowUnknownTags, removeHiss = args.removeHiss;
-    o.policy = [overwrite, unknownTags, removeHiss](std::string_view text,
-                                                    MbButtons buttons) -> std::optional<MbAnswer> {
+    const bool removeCorrections = args.removeCorrections.has_value();
+    o.policy = [overwrite, unknownTags, removeHiss, removeCorrections](std::string_view text,
+                                                                       MbButtons buttons) -> std::optional<MbAnswer> {
         // The save lists the existing files after its question, so the text
         // is matched by its start. Replacing them is only ever done on the
         // user's word, and never while being stopped; the same for names
@@ -56,6 +58,7 @@ std::unique_ptr<CTerminalInteraction> MakeInteraction(const CliArgs& args)
         // --remove-hiss and --profile are the user's word for these.
         if (text == kMsgRemoveHissFilter) return removeHiss && !g_interrupted ? MbAnswer::Ok : MbAnswer::Cancel;
         if (text == kMsgCaptureProfile) return !g_interrupted ? MbAnswer::Ok : MbAnswer::Cancel;
+        if (text == kMsgRemoveBlock) return removeCorrections && !g_interrupted ? MbAnswer::Ok : MbAnswer::Cancel;
         if (!g_interrupted) return std::nullopt;
         if (buttons == MbButtons::YesNoCancel) return MbAnswer::No;
         if (buttons == MbButtons::YesNo) return MbAnswer::Yes;
@@ -81,6 +84,7 @@ OpResult Run(const CliArgs& args)
     try {
         result = args.command == "info"       ? RunInfo(doc, args)
                  : args.command == "resample" ? RunResample(doc, args)
+                 : args.command == "merge"    ? RunMerge(doc, args)
                                               : RunProcess(doc, args);
     } catch (const std::exception& e) {
         std::cerr << "kelvane-cli: internal error: " << Printable(e.what()) << "\n";

@@ -20,6 +20,21 @@ OpResult RunInfo(CQuillon3Doc& doc, const CliArgs& args);
 // the corrected recording, and saves the tracks.
 OpResult RunProcess(CQuillon3Doc& doc, const CliArgs& args);
 
+// "merge IN... -o MERGED": Merge Open of the inputs into MERGED, then the
+// road of "process" with MERGED as its recording.
+OpResult RunMerge(CQuillon3Doc& doc, const CliArgs& args);
+
+// The first step of that road for a merge: Merge Open and the automatic
+// processing, with the import's check of the scratch files (open.opened).
+OpResult MergeAndProcess(CQuillon3Doc& doc, const CliArgs& args, const OpenRequest& open,
+                         const ProcessRequest& process);
+
+// The correction edits asked for after the automatic processing, in this
+// order: the file re-scan, the super-scan, the removal of a block's
+// corrections. Refused (BadInput) where the command rules would not offer
+// them, such as on a hiss-filtered recording.
+OpResult RunCorrectionEdits(CQuillon3Doc& doc, const CliArgs& args);
+
 // "resample IN OUT": converts a WAV file's rate and depth.
 OpResult RunResample(CQuillon3Doc& doc, const CliArgs& args);
 

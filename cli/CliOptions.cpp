@@ -16,7 +16,7 @@ namespace {
 
 // The commands an option belongs to, as bits.
 struct Command {
-    static constexpr unsigned Info = 1, Process = 2, Resample = 4, Any = 7;
+    static constexpr unsigned Info = 1, Process = 2, Resample = 4, Merge = 8, Any = 15;
 };
 
 struct Option {
@@ -127,6 +127,37 @@ bool ParseSpan(const std::string& text, std::pair<double, double>* out)
     return true;
 }
 
+// A point of the recording: seconds such as 12.5, or whole frames such as
+// 551250f.
+bool ParseTimePoint(const std::string& text, TimePoint& out)
+{
+    if (!text.empty() && text.back() == 'f') {
+        const std::string digits = text.substr(0, text.size() - 1);
+        int frames = 0;
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
+            !ParseInt(digits, 0, 2147483647, frames))
+            return false;
+        out = {static_cast<double>(frames), true};
+        return true;
+    }
+    if (!ValidSeconds(text)) return false;
+    out = {std::strtod(text.c_str(), nullptr), false};
+    return true;
+}
+
+// "START-END" of the block whose corrections go: both in seconds or both
+// in frames, START before END.
+bool ParseBlock(const std::string& text, std::pair<TimePoint, TimePoint>* out)
+{
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos) return false;
+    TimePoint a, b;
+    if (!ParseTimePoint(text.substr(0, dash), a) || !ParseTimePoint(text.substr(dash + 1), b)) return false;
+    if (a.frames != b.frames || !(a.value < b.value)) return false;
+    if (out) *out = {a, b};
+    return true;
+}
+
 // "N=TEXT" with a track number N.
 bool ValidTitle(const std::string& text)
 {
@@ -203,6 +234,63 @@ const std::vector<Option>& Options()
          IntRange(0, 3), IntIn(0, 3), [](CliArgs& a, const std::string& v) { a.hiss = IntOf(v); }},
         Switch("--remove-hiss", C::Process, "then remove the hiss filter: the unfiltered recording, corrected again",
                [](CliArgs& a) { a.removeHiss = true; }),
+        Switch("--rescan", C::Process,
+               "then re-scan the whole file for clicks: every correction but the user's goes\n"
+               "and the scan runs again with the --rescan-... values",
+               [](CliArgs& a) { a.rescan = true; }),
+        {"--super-scan", "N", C::Process,
+         "then super-scan the whole file: N further scans (1 to 20) with the --rescan-... values,\n"
+         "each adding its corrections on top of those there",
+         IntRange(1, 20), IntIn(1, 20), [](CliArgs& a, const std::string& v) { a.superScan = IntOf(v); }},
+        {"--rescan-sensitivity", "0..5", C::Process, "the re-scan's sensitivity (default: the load scan's)",
+         IntRange(0, 5), IntIn(0, 5),
+         [](CliArgs& a, const std::string& v) {
+             a.scanOptions.sensitivity = IntOf(v);
+             a.scanOptionGiven = true;
+         }},
+        {"--rescan-mode", "differential|per-channel", C::Process, "the re-scan's click detection mode",
+         "needs differential or per-channel", [](const std::string& v) { return OneOf(v, {"differential", "per-channel"}); },
+         [](CliArgs& a, const std::string& v) {
+             a.scanOptions.mode = v == "differential" ? settings::kModeDifferential : settings::kModePerChannel;
+             a.scanOptionGiven = true;
+         }},
+        {"--rescan-discriminator", "0..3", C::Process, "the re-scan's music/noise discriminator", IntRange(0, 3),
+         IntIn(0, 3),
+         [](CliArgs& a, const std::string& v) {
+             a.scanOptions.discriminator = IntOf(v);
+             a.scanOptionGiven = true;
+         }},
+        {"--rescan-agc", "0..3", C::Process, "the re-scan's AGC", IntRange(0, 3), IntIn(0, 3),
+         [](CliArgs& a, const std::string& v) {
+             a.scanOptions.agc = IntOf(v);
+             a.scanOptionGiven = true;
+         }},
+        {"--rescan-min-magnitude", "0..10", C::Process, "the re-scan's smallest click magnitude", IntRange(0, 10),
+         IntIn(0, 10),
+         [](CliArgs& a, const std::string& v) {
+             a.scanOptions.minMagnitude = IntOf(v);
+             a.scanOptionGiven = true;
+         }},
+        {"--rescan-width", "normal|narrow", C::Process, "the re-scan's correction width", "needs normal or narrow",
+         [](const std::string& v) { return OneOf(v, {"normal", "narrow"}); },
+         [](CliArgs& a, const std::string& v) {
+             a.scanOptions.corWidth = v == "narrow" ? settings::kCorWidthNarrow : settings::kCorWidthNormal;
+             a.scanOptionGiven = true;
+         }},
+        {"--remove-corrections", "START-END", C::Process,
+         "then remove the corrections from START to END (seconds, or frames as 551250f-882000f)\n"
+         "and restore the original there; the user's corrections and the track boundaries stay",
+         "needs START-END in seconds such as 12.5-20 or in frames such as 551250f-882000f, START before END",
+         [](const std::string& v) { return ParseBlock(v, nullptr); },
+         [](CliArgs& a, const std::string& v) {
+             std::pair<TimePoint, TimePoint> block;
+             ParseBlock(v, &block);
+             a.removeCorrections = block;
+         }},
+        {"-o", "MERGED.wav", C::Merge, "the merged file (it stays, as the recording's source)", "needs a file name",
+         [](const std::string& v) { return !v.empty(); }, [](CliArgs& a, const std::string& v) { a.file = v; }},
+        Switch("--delete-inputs", C::Merge, "delete the inputs once the merged file is loaded",
+               [](CliArgs& a) { a.deleteInputs = true; }),
         Switch("--no-split", C::Process, "do not divide the side into tracks", [](CliArgs& a) { a.noSplit = true; }),
         {"--tracks", "N", C::Process, "divide it into N tracks (2 to 30) instead of finding them", IntRange(2, 30),
          IntIn(2, 30), [](CliArgs& a, const std::string& v) { a.tracks = IntOf(v); }},
@@ -322,7 +410,8 @@ const std::vector<Option>& Options()
                "when converting: measure the peak first and scale so that it fits",
                [](CliArgs& a) { a.twoPass = true; }),
         Switch("--overwrite", C::Process | C::Resample,
-               "replace saved tracks (or resample's OUT) that exist already (otherwise: exit 1)",
+               "replace saved tracks (or resample's OUT, merge's MERGED.wav) that exist already\n"
+               "(otherwise: exit 1; an existing MERGED.wav: exit 2)",
                [](CliArgs& a) { a.overwrite = true; }),
         Switch("--allow-unknown-tags", C::Process,
                "save even when a file name holds an unknown tag (\"Unknown Title\" and the like):\n"
@@ -350,7 +439,7 @@ std::string CommandNames(unsigned command)
 {
     std::string names;
     for (auto [bit, name] : {std::pair{Command::Info, "info"}, {Command::Process, "process"},
-                             {Command::Resample, "resample"}})
+                             {Command::Resample, "resample"}, {Command::Merge, "merge"}})
         if (command & bit) names += (names.empty() ? "" : " or ") + std::string(name);
     return names;
 }
@@ -398,6 +487,11 @@ std::string UsageText()
     text += "  resample IN.wav OUT.wav   convert a WAV file's rate and depth\n";
     for (const Option& o : Options())
         if (o.command != Command::Any && (o.command & Command::Resample)) AppendOption(text, o, 6, 28);
+    text += "  merge IN.wav IN.wav... -o MERGED.wav [options]\n"
+            "                            join WAV files of one rate and depth end to end into\n"
+            "                            MERGED.wav and process it; every option of process\n";
+    for (const Option& o : Options())
+        if (o.command == Command::Merge) AppendOption(text, o, 6, 28);
     text += "  process FILE [options]    import FILE, find and correct its clicks\n";
     for (const Option& o : Options())
         if (o.command != Command::Any && (o.command & Command::Process)) AppendOption(text, o, 6, 28);
@@ -443,18 +537,29 @@ std::optional<OpResult> ParseCommandLine(int argc, char** argv, CliArgs& args)
     }
     if (rest.empty()) return Refuse("no command given");
     args.command = rest[0];
-    if (args.command != "info" && args.command != "process" && args.command != "resample")
+    if (args.command != "info" && args.command != "process" && args.command != "resample" && args.command != "merge")
         return Refuse("unknown command " + args.command);
     const unsigned command = args.command == "info"      ? Command::Info
                              : args.command == "process" ? Command::Process
+                             : args.command == "merge"   ? Command::Merge
                                                          : Command::Resample;
-    const size_t files = command == Command::Resample ? 2 : 1;
-    if (rest.size() < 1 + files) return Refuse(args.command + (files == 2 ? " needs IN and OUT" : " needs a FILE"));
-    if (rest.size() > 1 + files) return Refuse("unexpected argument " + rest[1 + files]);
-    args.file = rest[1];
-    if (files == 2) args.output = rest[2];
+    if (command == Command::Merge) {
+        // The merge is the process road after its first step.
+        if (rest.size() < 3) return Refuse("merge needs at least two files to join");
+        if (args.file.empty()) return Refuse("merge needs -o MERGED.wav");
+        args.mergeInputs.assign(rest.begin() + 1, rest.end());
+    } else {
+        const size_t files = command == Command::Resample ? 2 : 1;
+        if (rest.size() < 1 + files) return Refuse(args.command + (files == 2 ? " needs IN and OUT" : " needs a FILE"));
+        if (rest.size() > 1 + files) return Refuse("unexpected argument " + rest[1 + files]);
+        args.file = rest[1];
+        if (files == 2) args.output = rest[2];
+    }
+    const unsigned accepted = command == Command::Merge ? Command::Merge | Command::Process : command;
     for (const Option* o : given)
-        if (!(o->command & command)) return Refuse(o->name + " belongs to " + CommandNames(o->command));
+        if (!(o->command & accepted)) return Refuse(o->name + " belongs to " + CommandNames(o->command));
+    if (args.scanOptionGiven && !args.rescan && !args.superScan)
+        return Refuse("the --rescan-... options belong to --rescan or --super-scan");
     if (command == Command::Resample && (!args.resampleRate || !args.resampleBits))
         return Refuse("resample needs --rate and --bits");
     if (command == Command::Process && !args.resampleRate && (args.dither || args.ditherPdf || args.twoPass))

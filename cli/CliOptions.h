@@ -6,6 +6,7 @@
 
 #include "document/ImportResult.h"
 #include "operations/ProcessRecording.h"
+#include "operations/Rescan.h"
 #include "output/CResampler.h"
 #include "output/NamingRules.h"
 #include "output/OutputNames.h"
@@ -18,6 +19,12 @@
 #include <vector>
 
 namespace kelvane {
+
+// A point of the recording as typed: seconds, or frames ("551250f").
+struct TimePoint {
+    double value = 0;
+    bool frames = false;
+};
 
 // What the command line asked for.
 struct CliArgs {
@@ -39,6 +46,18 @@ struct CliArgs {
     std::optional<std::pair<double, double>> profile;
     std::optional<int> hiss;
     bool removeHiss = false;
+    // Merging: the inputs in merge order (the merged file is `file`), and
+    // "Delete after merging".
+    std::vector<std::string> mergeInputs;
+    bool deleteInputs = false;
+    // After the automatic processing: a re-scan of the whole file and a
+    // super-scan of `superScan` passes, with the Scan Options values in
+    // `scanOptions`; then the corrections of a block go (the user's kept).
+    bool rescan = false;
+    std::optional<int> superScan;
+    RescanRequest scanOptions;
+    bool scanOptionGiven = false;
+    std::optional<std::pair<TimePoint, TimePoint>> removeCorrections;
     std::optional<int> tracks;
     std::optional<int> fadeLinear;
     std::array<std::optional<std::string>, 4> timings;  // pre-silence, fade-in, fade-out, post-silence

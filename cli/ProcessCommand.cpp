@@ -349,10 +349,12 @@ OpResult ProcessAndReport(CQuillon3Doc& doc, const CliArgs& args)
         }
         return OpResult::Success();
     };
-    const OpResult processed = OpenAndProcess(doc, open, process);
+    const OpResult processed =
+        args.command == "merge" ? MergeAndProcess(doc, args, open, process) : OpenAndProcess(doc, open, process);
     if (processed.damaged)
         std::cerr << "kelvane-cli: --accept-damaged imports it anyway, with its bad frames as decoded\n";
     if (!processed.Ok()) return processed;
+    if (OpResult r = RunCorrectionEdits(doc, args); !r.Ok()) return r;
     if (OpResult r = RunFilters(doc, args); !r.Ok()) return r;
     const double duration = DurationSeconds(doc);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -45,6 +45,7 @@ void WriteEventsJson(std::ostream& out, const CQuillon3Doc& doc)
     j.BeginObject();
     WriteLayout(j, doc);
     j.Key("status").Int(doc.status);
+    j.Key("maxPass").Int(doc.maxPass);
     j.Key("hissApplied").Int(doc.hissApplied);
     j.Key("filtersApplied").Int(doc.filtersApplied);
     // The lead-in profile as last measured.

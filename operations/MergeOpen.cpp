@@ -152,6 +152,13 @@ OpResult MergeOpen(CQuillon3Doc& doc, const MergeRequest& request)
     }
     doc.originalPath = merged;
     doc.status = kStatusNotScanned;
+    if (request.opened) {
+        if (OpResult r = request.opened(doc); !r.Ok()) {
+            doc.DeleteContents();
+            RemoveMerged(merged);
+            return r;
+        }
+    }
 
     const OpResult processed = ProcessRecording(doc, request.process);
     if (!doc.loaded) {

@@ -9,6 +9,7 @@
 #include "document/ImportResult.h"
 #include "operations/ProcessRecording.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,9 @@ struct MergeRequest {
     // "Delete after merging": the inputs go once the load has completed.
     bool deleteInputs = false;
     ProcessRequest process;
+    // Run once the merged file is imported, before the load: a result other
+    // than success ends the merge with the merged file removed.
+    std::function<OpResult(CQuillon3Doc&)> opened;
 };
 
 // Whether path names one of the inputs (the same name, or another name of
