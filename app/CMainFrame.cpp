@@ -2,6 +2,7 @@
 
 #include "app/CKelvaneBar.h"
 #include "app/CQtInteraction.h"
+#include "app/CTipDialog.h"
 #include "app/CommandSet.h"
 #include "declick/ScanOptions.h"
 #include "declick/ui/CClickList.h"
@@ -152,6 +153,7 @@ void CMainFrame::BuildCommands()
     Connect("fadeLinear", &CMainFrame::OnFadeLinear);
     Connect("fadeLog", &CMainFrame::OnFadeLog);
     Connect("gapless", &CMainFrame::OnGapless);
+    Connect("tip", &CMainFrame::OnTip);
     Connect("about", &CMainFrame::OnAbout);
     Connect("contextHelp", &CMainFrame::OnContextHelp);
 }
@@ -503,6 +505,16 @@ void CMainFrame::OnGapless()
     ToggleGapless(doc_);
     UpdateCommands();
 }
+
+CTipDialog* CMainFrame::ShowTipOfTheDay()
+{
+    auto* dialog = new CTipDialog(store_, CTipDialog::TipsText(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return dialog;
+}
+
+void CMainFrame::OnTip() { ShowTipOfTheDay(); }
 
 void CMainFrame::OnAbout()
 {

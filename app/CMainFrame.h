@@ -23,6 +23,7 @@ class QToolBar;
 namespace kelvane {
 
 class CClickList;
+class CTipDialog;
 class CKelvaneBar;
 class CLevelOverview;
 class CQtInteraction;
@@ -41,6 +42,9 @@ public:
     // Whether the processing asks for the Auto-Scan Options when it has to
     // (off for screenshot runs, which take the stored settings as they are).
     void SetAskScanOptions(bool ask) { askScanOptions_ = ask; }
+    // Opens "Tip of the Day" window-modal, without waiting for it to close
+    // (start-up goes on underneath it); it deletes itself when closed.
+    CTipDialog* ShowTipOfTheDay();
 
     // The one place that copies the core's command rules onto the actions.
     void UpdateCommands();
@@ -98,6 +102,7 @@ private:
     void OnFadeLinear();
     void OnFadeLog();
     void OnGapless();
+    void OnTip();
     void OnAbout();
     void OnContextHelp();
 

@@ -60,7 +60,7 @@ constexpr CommandSpec kCommands[] = {
     {"playCorrected", "&Block", nullptr, "Play  Block - Corrected", "", "Play the selected block with its corrections\nPlay Corrected", nullptr, Rule::NotBuilt},
     {"cancelBlock", "&Block", nullptr, "Cancel Block\tQ", "Q", "Cancel the selected block\nCancel Block", nullptr, Rule::NotBuilt, Command::RescanAll, false, true},
 
-    {"tip", "&Help", nullptr, "Tip of the Day...", "", "Show a tip about the program\nTip of the Day", nullptr, Rule::NotBuilt},
+    {"tip", "&Help", nullptr, "Tip of the Day...", "", "Show a tip about the program\nTip of the Day", nullptr, Rule::Always},
     {"helpTopics", "&Help", nullptr, "&Help Topics", "F1", "List the help topics\nHelp Topics", ":/icons/help-contents.png", Rule::NotBuilt},
     {"support", "&Help", nullptr, "On-line support", "", "Open the support page in the web browser\nOn-line support", nullptr, Rule::Always},
     {"about", "&Help", nullptr, "&About Kelvane...", "", "Display program information, version number and copyright\nAbout", nullptr, Rule::Always, Command::RescanAll, false, true},

@@ -2,6 +2,7 @@
 
 #include "app/Screenshot.h"
 #include "output/EncoderList.h"
+#include "settings/CTipFile.h"
 #include "settings/QtSettingsStore.h"
 
 #include <QApplication>
@@ -121,6 +122,7 @@ void CKelvaneApp::Start(const StartupOptions& options)
     const std::string pathName = store_->Get(settings::PathName);
     if (!pathName.empty() && QDir(QString::fromStdString(pathName)).exists())
         QDir::setCurrent(QString::fromStdString(pathName));
+    if (TipAtStartup(*store_, !options.file.isEmpty())) frame_->ShowTipOfTheDay();
     RefreshEncoderList(*store_, nullptr, "PATH");
     if (!options.file.isEmpty()) {
         const QString tail = options.file.right(4).toLower();

@@ -6,6 +6,7 @@
 #include "app/CKelvaneBar.h"
 #include "app/CMainFrame.h"
 #include "app/CQtProgressWnd.h"
+#include "app/CTipDialog.h"
 #include "app/CommandSet.h"
 #include "app/Screenshot.h"
 #include "app/Startup.h"
@@ -14,7 +15,9 @@
 #include "declick/ui/CScanOptionsDialog.h"
 #include "document/CancelQuestions.h"
 #include "document/StatusTexts.h"
+#include "settings/CTipFile.h"
 #include "settings/SettingsStore.h"
+#include "settings/ui/CPathsDialog.h"
 #include "tests/support/Demo.h"
 #include "tests/support/TempDir.h"
 #include "tracks/ui/CRescanTracksDialog.h"
@@ -25,6 +28,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QLineEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -269,6 +275,158 @@ private slots:
         QCOMPARE(app->Store().Get(settings::Gapless), 1);
         QCOMPARE(frame.StatusPaneText(3), QString("Tracks: 1"));
         QVERIFY(frame.Action("gapless")->isChecked());
+    }
+
+    void statusBarShowsMakingCorrectionsAndGivesTheIndicatorsBack()
+    {
+        for (const bool cancelHalfway : {false, true}) {
+            auto app = MakeApp();
+            CMainFrame& frame = app->Frame();
+            CQuillon3Doc& doc = app->Doc();
+            QStringList during, expected;
+            bool cancelled = false;
+            app->Ui().OnProgressCreated([&](CQtProgressWnd& p) {
+                p.afterPump = [&](CQtProgressWnd& w) {
+                    if (w.CurrentStage() != 1 || !during.isEmpty()) return;
+                    during = {frame.StatusPaneText(1), frame.StatusPaneText(2), frame.StatusPaneText(3)};
+                    expected = {QString("Clicks: %1").arg(doc.events.Size() - 2 * doc.tracks.Size()),
+                                QString("Tracks: %1").arg(doc.tracks.Size() - 1)};
+                    if (cancelHalfway) {
+                        cancelled = true;
+                        QTest::mouseClick(w.CancelButton(), Qt::LeftButton);
+                    }
+                };
+            });
+            std::string asked;
+            app->Ui().SetAnswerer([&](const CQtInteraction::Question& q) -> std::optional<MbAnswer> {
+                asked = q.text;
+                return MbAnswer::Yes;
+            });
+            frame.OpenFile(demoPath_);
+            QCOMPARE(during.size(), 3);
+            QCOMPARE(during[0], QString("Making Corrections..."));
+            QCOMPARE(during[1], expected[0]);
+            QCOMPARE(during[2], expected[1]);
+            QCOMPARE(cancelled, cancelHalfway);
+            if (cancelHalfway) QCOMPARE(asked, std::string(cancel::kReallyCancel));
+            // However generation ended, the panes show the document's state again.
+            QCOMPARE(frame.StatusPaneText(1), QString::fromStdString(" " + StatusWord(doc.status)));
+            QCOMPARE(frame.StatusPaneText(2), QString::fromStdString(ClicksIndicator(doc)));
+            QCOMPARE(frame.StatusPaneText(3), QString::fromStdString(TracksIndicator(doc, std::nullopt)));
+            QVERIFY(frame.StatusPaneText(1) != during[0]);
+        }
+    }
+
+    void selectFilePathsShowsAndStoresTheFolders()
+    {
+        auto app = MakeApp();
+        CMainFrame& frame = app->Frame();
+        ISettingsStore& store = app->Store();
+        store.Set(settings::TempMode, settings::kTempModeUser);
+        store.Set(settings::TempPath, "/srv/kelvane-work");
+        store.Set(settings::OutputPath, "/srv/music");
+        auto okButton = [](CPathsDialog& d) {
+            return d.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        };
+
+        WhenModal<CPathsDialog>([&](CPathsDialog& d) {
+            QCOMPARE(d.windowTitle(), QString("Select File Paths"));
+            QVERIFY(d.UserTempButton()->isChecked());
+            QCOMPARE(d.TempField()->text(), QString("/srv/kelvane-work"));
+            QVERIFY(!d.TempField()->isReadOnly());
+            QVERIFY(d.OutputUserButton()->isChecked());
+            QCOMPARE(d.OutputField()->text(), QString("/srv/music"));
+            QVERIFY(d.OutputField()->isEnabled());
+
+            // The other two choices show their folders, and cannot be edited.
+            d.SystemTempButton()->click();
+            QCOMPARE(d.TempField()->text(), QDir::toNativeSeparators(QDir::tempPath()));
+            QVERIFY(d.TempField()->isReadOnly());
+            d.SameFolderButton()->click();
+            QCOMPARE(d.TempField()->text(), QDir::toNativeSeparators(QDir::currentPath()));
+
+            // OK waits for a named folder wherever the user must name one.
+            d.UserTempButton()->click();
+            QCOMPARE(d.TempField()->text(), QString("/srv/kelvane-work"));
+            d.TempField()->selectAll();
+            QTest::keyClick(d.TempField(), Qt::Key_Delete);
+            QVERIFY(!okButton(d)->isEnabled());
+            QTest::keyClicks(d.TempField(), "/scratch");
+            QVERIFY(okButton(d)->isEnabled());
+            d.OutputSameButton()->click();
+            QVERIFY(!d.OutputField()->isEnabled());
+            QVERIFY(d.OutputField()->text().isEmpty());
+            d.OutputUserButton()->click();
+            QVERIFY(!okButton(d)->isEnabled());
+            QTest::keyClicks(d.OutputField(), "/srv/tracks");
+            QVERIFY(okButton(d)->isEnabled());
+            okButton(d)->click();
+        });
+        frame.Action("paths")->trigger();
+        QCOMPARE(store.Get(settings::TempMode), settings::kTempModeUser);
+        QCOMPARE(store.Get(settings::TempPath), std::string("/scratch"));
+        QCOMPARE(store.Get(settings::OutputPath), std::string("/srv/tracks"));
+
+        // The system folder keeps the user's folder for later; the input's
+        // folder for output is stored as an empty path.
+        WhenModal<CPathsDialog>([&](CPathsDialog& d) {
+            d.SystemTempButton()->click();
+            d.OutputSameButton()->click();
+            okButton(d)->click();
+        });
+        frame.Action("paths")->trigger();
+        QCOMPARE(store.Get(settings::TempMode), settings::kTempModeSystem);
+        QCOMPARE(store.Get(settings::TempPath), std::string("/scratch"));
+        QCOMPARE(store.Get(settings::OutputPath), std::string());
+
+        // Cancel stores nothing.
+        WhenModal<CPathsDialog>([&](CPathsDialog& d) {
+            QVERIFY(d.SystemTempButton()->isChecked());
+            QVERIFY(d.OutputSameButton()->isChecked());
+            d.SameFolderButton()->click();
+            d.reject();
+        });
+        frame.Action("paths")->trigger();
+        QCOMPARE(store.Get(settings::TempMode), settings::kTempModeSystem);
+    }
+
+    void tipOfTheDayAtStartUpStepsThroughTheTipsAndRemembers()
+    {
+        const CTipFile tips(CTipDialog::TipsText().toStdString());
+        const auto first = tips.TipAt(0);
+        QVERIFY(first);
+        const auto second = tips.TipAt(first->next);
+        const auto third = tips.TipAt(second->next);
+        StartupOptions options;
+        options.noSplash = true;
+
+        auto app = MakeApp();
+        app->Start(options);
+        auto* tip = app->Frame().findChild<CTipDialog*>();
+        QVERIFY(tip && tip->isVisible() && tip->isModal());
+        QCOMPARE(tip->windowTitle(), QString("Tip of the Day"));
+        QCOMPARE(tip->TipLabel()->text(), QString::fromStdString(first->text));
+        QVERIFY(tip->StartupBox()->isChecked());
+        tip->NextButton()->click();
+        QCOMPARE(tip->TipLabel()->text(), QString::fromStdString(second->text));
+        tip->CloseButton()->click();
+        QTRY_VERIFY(!app->Frame().findChild<CTipDialog*>());
+        QCOMPARE(app->Store().Get(settings::TipFilePos), static_cast<int>(second->next));
+        QCOMPARE(app->Store().Get(settings::TipStartUp), 0);
+
+        // The Help menu goes on where the last tip ended; switched off, the
+        // next start shows none.
+        app->Frame().Action("tip")->trigger();
+        tip = app->Frame().findChild<CTipDialog*>();
+        QVERIFY(tip);
+        QCOMPARE(tip->TipLabel()->text(), QString::fromStdString(third->text));
+        tip->StartupBox()->setChecked(false);
+        tip->reject();
+        QTRY_VERIFY(!app->Frame().findChild<CTipDialog*>());
+        QCOMPARE(app->Store().Get(settings::TipStartUp), 1);
+        QCOMPARE(app->Store().Get(settings::TipFilePos), static_cast<int>(third->next));
+        app->Start(options);
+        QVERIFY(!app->Frame().findChild<CTipDialog*>());
     }
 
     void screenshotRendersTheProcessedWindow()
