@@ -52,25 +52,28 @@ public:
     // Where the pass stopped (the range's end when it completed).
     int32_t StoppedAt() const { return stoppedAt_; }
 
-    // One channel's frame: x[0..N) in, the filtered and un-windowed frame
-    // out. Exposed for tests of the frame arithmetic.
-    void ProcessFrame(double* x, int channel);
     void Prepare(const ProfileArray& left, const ProfileArray& right, int32_t strength, int n);
 
 private:
+    // One channel's windowed frame x[0..N) in; out, the filtered frame
+    // divided by the window over [N/8, 7N/8), the part the cross-fade
+    // weighs (the rest is left as the inverse transform gave it).
+    void ProcessFrame(double* x, int channel);
     bool Chunk(PassChunk& chunk, int32_t first, int32_t last);
     bool CopyTrailer();
+    double* Frame(int channel) { return frames_.data() + channel * (n_ + 8); }
 
     CQuillon3Doc& doc_;
     CHissGain gain_;
     CRealFft fft_;
     int n_ = 512;
     std::vector<double> window_;
-    std::vector<double> frame_;
+    std::vector<double> rise_, fall_;  // the cross-fade's factors before the division by 2m
+    std::vector<double> frames_;  // per channel, see Frame()
     // Per channel: the sums of the frames so far over the next hop, and the
-    // newest frame's share of the hop after it.
-    std::array<std::vector<int64_t>, 2> accumulator_;
-    std::array<std::vector<int64_t>, 2> tail_;
+    // newest frame's share of the hop after it (whole numbers, in doubles).
+    std::array<std::vector<double>, 2> accumulator_;
+    std::array<std::vector<double>, 2> tail_;
     int32_t stoppedAt_ = 0;
 };
 
