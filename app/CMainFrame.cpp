@@ -13,6 +13,7 @@
 #include "operations/ProcessRecording.h"
 #include "settings/SettingsStore.h"
 #include "settings/ui/CPathsDialog.h"
+#include "tracks/CFadeLaw.h"
 #include "tracks/Gapless.h"
 #include "tracks/RescanTracks.h"
 #include "tracks/TracksMenu.h"
@@ -21,6 +22,7 @@
 #include "views/CQuillon3View.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -125,6 +127,11 @@ void CMainFrame::BuildCommands()
     QMenu* file = menus_["&File"];
     recentSeparator_ = file->insertSeparator(Action("exit"));
     tracksMenu_ = menus_["&Tracks"];
+    // One fade law at a time: the two items are radio items.
+    auto* fadeType = new QActionGroup(this);
+    fadeType->setExclusive(true);
+    fadeType->addAction(Action("fadeLinear"));
+    fadeType->addAction(Action("fadeLog"));
     trackSeparator_ = tracksMenu_->addSeparator();
     connect(tracksMenu_, &QMenu::aboutToShow, this, &CMainFrame::RebuildTracksMenu);
 
@@ -490,13 +497,15 @@ void CMainFrame::OnStatus()
 
 void CMainFrame::OnFadeLinear()
 {
-    store_.Set(settings::FadeLinear, 1);
+    // Program-wide and stored at once: a save reads the law from the store
+    // when it starts, whatever recording is open.
+    CFadeLaw(FadeShape::Linear).Store(store_);
     UpdateCommands();
 }
 
 void CMainFrame::OnFadeLog()
 {
-    store_.Set(settings::FadeLinear, 0);
+    CFadeLaw(FadeShape::Logarithmic).Store(store_);
     UpdateCommands();
 }
 

@@ -97,8 +97,10 @@ CommandUi QueryCommand(Command command, const CQuillon3Doc& doc, const ViewState
         ui.checked = fadeLinear == 1;
         break;
     case Command::FadeLogarithmic:
+        // Every value but 1 fades logarithmically (a missing or odd stored
+        // value included), so that is the law the mark must show.
         ui.enabled = true;
-        ui.checked = fadeLinear == 0;
+        ui.checked = fadeLinear != 1;
         break;
     }
     return ui;

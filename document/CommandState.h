@@ -48,7 +48,8 @@ struct CommandUi {
     bool checked = false;
 };
 
-// fadeLinear: the "Fade Linear" choice (1 linear, 0 logarithmic).
+// fadeLinear: the "Fade Linear" value as stored (1 linear, any other value
+// logarithmic); exactly one of the two Fade Type commands is checked.
 CommandUi QueryCommand(Command command, const CQuillon3Doc& doc, const ViewState& view, int fadeLinear = 0);
 
 }  // namespace kelvane

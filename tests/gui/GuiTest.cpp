@@ -10,6 +10,7 @@
 #include "app/CommandSet.h"
 #include "app/Screenshot.h"
 #include "app/Startup.h"
+#include "output/CTrackExporter.h"
 #include "declick/ClickListRows.h"
 #include "declick/ui/CClickList.h"
 #include "declick/ui/CScanOptionsDialog.h"
@@ -24,6 +25,7 @@
 #include "views/StripGeometry.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QMenuBar>
 #include <QApplication>
 #include <QCheckBox>
@@ -427,6 +429,34 @@ private slots:
         QCOMPARE(app->Store().Get(settings::TipFilePos), static_cast<int>(third->next));
         app->Start(options);
         QVERIFY(!app->Frame().findChild<CTipDialog*>());
+    }
+
+    void fadeTypeCommandsSetTheLawTheSaveUsesWithOneRadioMark()
+    {
+        auto app = MakeApp();
+        CMainFrame& frame = app->Frame();
+        QAction* linear = frame.Action("fadeLinear");
+        QAction* log = frame.Action("fadeLog");
+        QVERIFY(linear->actionGroup() && linear->actionGroup() == log->actionGroup());
+        QVERIFY(linear->actionGroup()->isExclusive());
+        QVERIFY(!linear->isChecked() && log->isChecked());
+
+        // A stored value the program never writes fades logarithmically,
+        // and the mark shows it.
+        app->Store().Set(settings::FadeLinear, 2);
+        frame.UpdateCommands();
+        QVERIFY(!linear->isChecked() && log->isChecked());
+
+        for (int round = 0; round < 2; ++round) {  // choosing the checked item again keeps it
+            linear->trigger();
+            QCOMPARE(app->Store().Get(settings::FadeLinear), 1);
+            QVERIFY(linear->isChecked() && !log->isChecked());
+        }
+        QCOMPARE(ExportOptions::FromSettings(app->Store()).fade, FadeShape::Linear);
+        log->trigger();
+        QCOMPARE(app->Store().Get(settings::FadeLinear), 0);
+        QVERIFY(!linear->isChecked() && log->isChecked());
+        QCOMPARE(ExportOptions::FromSettings(app->Store()).fade, FadeShape::Logarithmic);
     }
 
     void screenshotRendersTheProcessedWindow()

@@ -87,6 +87,12 @@ TEST(CFadeLaw, Setting_ChecksTheMatchingFadeTypeCommand)
         EXPECT_EQ(QueryCommand(Command::FadeLogarithmic, doc, view, stored).checked,
                   shape == FadeShape::Logarithmic);
     }
+    // A stored value the store never wrote still fades logarithmically, and
+    // the mark says so: one of the two items is always checked.
+    for (int odd : {2, -1, 1303}) {
+        EXPECT_FALSE(QueryCommand(Command::FadeLinear, doc, view, odd).checked) << odd;
+        EXPECT_TRUE(QueryCommand(Command::FadeLogarithmic, doc, view, odd).checked) << odd;
+    }
 }
 
 }  // namespace
