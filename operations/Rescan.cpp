@@ -71,6 +71,32 @@ void TakeStagingAsList(CQuillon3Doc& d)
     d.NotifyUpdate();
 }
 
+// The new records were made over audio that the old ones had already
+// changed, in the order the scan found them; where a new record's run holds
+// other corrections (a kept user correction, a lower layer, or an entry it
+// was combined with), the run is made again from the source in pass order,
+// so that the audio is what generating the whole list gives.
+bool RebuildMixedRuns(CQuillon3Doc& d, const CGrowList<EventRecord>& added)
+{
+    int32_t doneUpTo = 0;  // the last list index already rebuilt
+    for (int32_t k = 1; k + 1 < added.Size(); ++k) {
+        const EventRecord& n = added[k];
+        if (!n.IsCorrection()) continue;
+        const auto at = std::lower_bound(d.events.begin() + 1, d.events.end() - 1, n.pos,
+                                         [](const EventRecord& e, int32_t pos) { return e.pos < pos; });
+        int32_t index = static_cast<int32_t>(at - d.events.begin());
+        while (index + 1 < d.events.Size() && d.events[index].pos == n.pos && !d.events[index].IsCorrection()) ++index;
+        if (index + 1 >= d.events.Size() || d.events[index].pos != n.pos || index <= doneUpTo) continue;
+        const EditRun run = FindRun(d, index);
+        int32_t corrections = 0;
+        for (int32_t i = run.first; i <= run.last; ++i) corrections += d.events[i].IsCorrection() ? 1 : 0;
+        doneUpTo = run.last;
+        if (corrections < 2 && d.events[index] == n) continue;
+        if (!RestoreStretch(d, run.spanStart, run.spanEnd) || !Resynthesise(d, run.first, run.last)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 OpResult Rescan(CQuillon3Doc& d, RescanRequest request)
@@ -173,6 +199,8 @@ OpResult Rescan(CQuillon3Doc& d, RescanRequest request)
         } else {
             UncountStaging(d);
             MergeStaging(d);
+            // A stopped generation leaves its remaining records unmade.
+            if (made == GenerateOutcome::Completed && !RebuildMixedRuns(d, d.staging)) failed = true;
         }
         ResetStaging(d);
     }
