@@ -1,0 +1,372 @@
+// The waveform view on the offscreen platform, driven by synthetic mouse and
+// key events over a generated side of two tracks with three corrections:
+// the width drags at S = 5 and S = 50, a boundary dropped between sectors,
+// the arrow keys at a boundary, the adjust question at 2000 frames per
+// division, the double clicks, a block dragged and cancelled with Q, the
+// Delete key with its questions, the context menu, and pixels of a rendered
+// picture (trace colours, the marker fill, the inverted block, the grey
+// area outside the data).
+
+#include "declick/CCorrector.h"
+#include "declick/ClickListRows.h"
+#include "declick/CorrectionEdit.h"
+#include "document/DocumentOpen.h"
+#include "operations/EditCorrections.h"
+#include "settings/SettingsStore.h"
+#include "tests/support/ScriptedInteraction.h"
+#include "tests/support/Signals.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WavWriter.h"
+#include "tracks/TrackMarkers.h"
+#include "views/CClickView.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTest>
+
+#include <memory>
+
+using namespace kelvane;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kWidth = 1000;
+constexpr int kHeight = 400;
+constexpr double kCentre = kWidth / 2.0;
+
+// Scale entries of the 44.1 kHz table.
+constexpr int kS5 = 1, kS50 = 4, kS500 = 7, kS2000 = 9;
+
+// A 20-second side: a tone in two tracks around a silent gap from 9 to 11 s,
+// clicks at 3, 5 and 14 s with their corrections made.
+struct ViewSide {
+    test::TempDir dir{"kelvane-clickview"};
+    CMemorySettings settings;
+    test::ScriptedInteraction ui;
+    CQuillon3Doc doc{settings, ui};
+    std::unique_ptr<CClickView> view;
+    bool ok = false;
+
+    ViewSide()
+    {
+        settings.Set(settings::TempMode, settings::kTempModeSameFolder);
+        std::vector<int32_t> samples = test::Sine(441, 8000, 20 * kRate);
+        for (size_t f = 9 * kRate; f < 11 * kRate; ++f) samples[2 * f] = samples[2 * f + 1] = 0;
+        for (int s : {3, 5, 14}) test::AddClick(samples, 2, static_cast<size_t>(s * kRate), 12, 20000, 3, 7);
+        test::WavOptions opts;
+        opts.sampleRate = kRate;
+        if (!test::WriteWav(dir.file("side.wav"), opts, samples)) return;
+        if (!OpenRecording(doc, dir.file("side.wav").string()).Ok()) return;
+        if (LoadRecording(doc, nullptr) != LoadOutcome::Completed) return;
+        for (int s : {3, 5, 14}) {
+            doc.events.InsertAt(doc.events.Size() - 1, EventRecord{1, 0, Pos(s * kRate), 40, 500});
+            CountCorrection(doc, Pos(s * kRate), +1);
+        }
+        CCorrector(doc).GenerateAll(doc.events);
+        AddTrack(2 * kSectorBytes, Sector(Pos(9 * kRate)));
+        AddTrack(Sector(Pos(11 * kRate)), doc.dataEnd);
+        RebuildTrackMarkers(doc);
+        doc.status = kStatusReadyToSave;
+        view = std::make_unique<CClickView>(doc);
+        view->resize(kWidth, kHeight);
+        view->show();
+        ok = true;
+    }
+    ~ViewSide() { view.reset(); }
+
+    int32_t Pos(int frame) const { return doc.dataStart + 4 * frame; }
+    int32_t Sector(int32_t pos) const { return doc.dataAlign + pos / kSectorBytes * kSectorBytes; }
+    void AddTrack(int32_t start, int32_t end)
+    {
+        TrackRecord t;
+        t.start = start;
+        t.end = end;
+        doc.tracks.Add(t);
+    }
+    int32_t Index(int32_t pos, bool marker = false, int32_t width = 0) const
+    {
+        for (int32_t i = 1; i < doc.events.Size() - 1; ++i)
+            if (doc.events[i].pos == pos && doc.events[i].IsMarker() == marker && (!marker || doc.events[i].width == width))
+                return i;
+        return 0;
+    }
+    void Select(int32_t index)
+    {
+        SelectEvent(doc, index);
+        doc.NotifyUpdate();
+    }
+    void Cursor(int32_t pos)
+    {
+        SelectEvent(doc, -1);
+        doc.cursorEvent.pos = pos;
+        doc.NotifyUpdate();
+    }
+    void Mouse(QEvent::Type type, double x, Qt::MouseButtons buttons = Qt::NoButton,
+               Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        const QPointF at(x, kHeight / 3.0);
+        QMouseEvent event(type, at, view->mapToGlobal(at), button, buttons, mods);
+        QApplication::sendEvent(view.get(), &event);
+    }
+    void Drag(double from, double to, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        Mouse(QEvent::MouseButtonPress, from, Qt::LeftButton, mods);
+        Mouse(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton, mods);
+        Mouse(QEvent::MouseMove, to, Qt::LeftButton, mods);
+        Mouse(QEvent::MouseButtonRelease, to, Qt::NoButton, mods);
+    }
+    void DoubleClick(double x)
+    {
+        Mouse(QEvent::MouseButtonPress, x, Qt::LeftButton);
+        Mouse(QEvent::MouseButtonRelease, x);
+        Mouse(QEvent::MouseButtonDblClick, x, Qt::LeftButton);
+        Mouse(QEvent::MouseButtonRelease, x);
+    }
+    int32_t Corrections() const
+    {
+        int32_t n = 0;
+        for (int32_t i = 1; i < doc.events.Size() - 1; ++i) n += doc.events[i].IsCorrection();
+        return n;
+    }
+};
+
+QColor At(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
+
+int Count(const QImage& image, int x0, int x1, QColor colour)
+{
+    int n = 0;
+    for (int x = x0; x < x1; ++x)
+        for (int y = 0; y < image.height(); ++y) n += image.pixelColor(x, y) == colour;
+    return n;
+}
+
+}  // namespace
+
+class ClickViewGuiTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void widthDragsGiveTheCodesOfTheScale()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        const int32_t i = s.Index(s.Pos(3 * kRate));
+        QVERIFY(i > 0);
+        s.Select(i);
+        s.view->SetScaleIndex(kS5);
+        QCOMPARE(s.view->FramesPerDivision(), 5);
+        // Width 40: the marker's half-width is (10 x 25 + 25) / 5 = 55 pixels.
+        s.Drag(kCentre + 55, kCentre + 100);
+        QCOMPARE(s.doc.events[i].width, 80);
+        QVERIFY(s.view->Adjusting());
+        QVERIFY(s.view->AdjustDialog()->isVisible());
+        QCOMPARE(s.view->AdjustDialog()->windowTitle(), QString("User Adjust Mode"));
+        QCOMPARE(s.view->AdjustDialog()->findChild<QLabel*>()->text(), QString(kAdjustCorrectionText));
+        s.view->AbortAdjust();
+        QCOMPARE(s.doc.events[i].width, 40);
+        QVERIFY(!s.view->Adjusting());
+
+        s.view->SetScaleIndex(kS50);
+        s.Drag(kCentre - 5, kCentre - 100);  // the left edge, (10 x 25 + 25) / 50 = 5 pixels out
+        QCOMPARE(s.doc.events[i].width, 300);
+        s.view->ApplyAdjust();
+        QCOMPARE(s.doc.events[i].width, 300);
+        QCOMPARE(s.doc.events[i].mag, event::kMagEdited);
+        QVERIFY(!s.view->AdjustDialog()->isVisible());
+    }
+
+    void aBoundaryDroppedBetweenSectorsSnapsToTheGrid()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        const int32_t start2 = s.doc.tracks[2].start;
+        const int32_t i = s.Index(start2, true, event::TrackStartMarker(2));
+        QVERIFY(i > 0);
+        s.Select(i);
+        s.view->SetScaleIndex(kS500);  // 40 position units a pixel
+        // 73 pixels: 2920 units, between the first and the second sector.
+        s.Drag(kCentre, kCentre + 73);
+        QVERIFY(s.view->Adjusting());
+        QCOMPARE(s.view->AdjustDialog()->findChild<QLabel*>()->text(), QString(kAdjustBoundaryText));
+        QVERIFY(s.Index(start2 + kSectorBytes, true, event::TrackStartMarker(2)) > 0);
+        s.view->ApplyAdjust();
+        QCOMPARE(s.doc.tracks[2].start, start2 + kSectorBytes);
+        QCOMPARE((s.doc.tracks[2].start - s.doc.dataAlign) % kSectorBytes, 0);
+        QVERIFY(!s.view->Adjusting());
+    }
+
+    void arrowKeysStopAtABoundary()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        const int32_t end1 = s.doc.tracks[1].end;
+        s.view->SetScaleIndex(kS500);
+        s.Cursor(end1 - 400);  // 100 frames before the end of track 1
+        QTest::keyClick(s.view.get(), Qt::Key_Right);
+        QCOMPARE(s.doc.selectedEvent, s.Index(end1, true, event::TrackEndMarker(1)));
+        QTest::keyClick(s.view.get(), Qt::Key_Right);
+        QCOMPARE(s.doc.selectedEvent, -1);
+        QCOMPARE(s.doc.cursorEvent.pos, end1 + 500 * 4);
+        // Back again: the boundary stops the cursor from the other side too.
+        QTest::keyClick(s.view.get(), Qt::Key_Left);
+        QCOMPARE(s.doc.selectedEvent, s.Index(end1, true, event::TrackEndMarker(1)));
+    }
+
+    void adjustAtTwoThousandFramesAsksAndNoLeavesTheModeOff()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        s.Select(s.Index(s.Pos(5 * kRate)));
+        s.view->SetScaleIndex(kS2000);
+        s.ui.Expect(kMsgAdjustScale, MbAnswer::No);
+        QTest::keyClick(s.view.get(), Qt::Key_Insert);
+        QCOMPARE(s.ui.PendingCount(), size_t(0));
+        QVERIFY(!s.view->Adjusting());
+        QCOMPARE(s.view->FramesPerDivision(), 2000);
+
+        s.ui.Expect(kMsgAdjustScale, MbAnswer::Yes);
+        QTest::keyClick(s.view.get(), Qt::Key_Insert);
+        QVERIFY(s.view->Adjusting());
+        QCOMPARE(s.view->FramesPerDivision(), 100);
+        s.view->AbortAdjust();
+    }
+
+    void doubleClicksMakeACorrectionCurrentOrInsertOne()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        s.view->SetScaleIndex(kS50);  // four position units a pixel
+        const int32_t corr = s.Pos(5 * kRate);
+        s.Cursor(corr + 160);
+        s.DoubleClick(kCentre - 40 + 2);  // 8 units after the correction
+        QCOMPARE(s.doc.selectedEvent, s.Index(corr));
+
+        s.Cursor(s.Pos(7 * kRate));
+        const int before = s.Corrections();
+        s.DoubleClick(kCentre + 200);
+        QVERIFY(s.doc.selectedEvent > 0);
+        const EventRecord& inserted = s.doc.events[s.doc.selectedEvent];
+        QCOMPARE(inserted.mag, event::kMagAdjusting);
+        QCOMPARE(inserted.pos, s.Pos(7 * kRate) + 800);
+        QCOMPARE(s.Corrections(), before + 1);
+        // The Insert key opens it as an insert.
+        QTest::keyClick(s.view.get(), Qt::Key_Insert);
+        QCOMPARE(s.view->AdjustDialog()->windowTitle(), QString(kInsertTitle));
+        s.view->AbortAdjust();
+    }
+
+    void aDraggedBlockIsCancelledWithQ()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        s.view->SetScaleIndex(kS50);
+        s.Cursor(s.Pos(6 * kRate));
+        s.Drag(300, 450);
+        QVERIFY(s.doc.HasBlock());
+        QCOMPARE(s.doc.blockStart, s.Pos(6 * kRate) - 200 * 4);
+        QCOMPARE(s.doc.blockEnd, s.Pos(6 * kRate) - 50 * 4);
+        // The middle moves it, keeping its length.
+        s.Drag(375, 425);
+        QCOMPARE(s.doc.blockStart, s.Pos(6 * kRate) - 150 * 4);
+        QCOMPARE(s.doc.blockEnd - s.doc.blockStart, 150 * 4);
+        QTest::keyClick(s.view.get(), Qt::Key_Q);
+        QVERIFY(!s.doc.HasBlock());
+        // Too short a drag marks nothing.
+        s.Drag(300, 302);
+        QVERIFY(!s.doc.HasBlock());
+    }
+
+    void deleteAsksForTheCorrectionAndForTheBlock()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        const int32_t c3 = s.Pos(3 * kRate), c14 = s.Pos(14 * kRate);
+        s.Select(s.Index(c3));
+        s.ui.Expect(kMsgRemoveCurrent, MbAnswer::Cancel);
+        QTest::keyClick(s.view.get(), Qt::Key_Delete);
+        QVERIFY(s.Index(c3) > 0);
+        s.ui.Expect(kMsgRemoveCurrent, MbAnswer::Ok);
+        QTest::keyClick(s.view.get(), Qt::Key_Delete);
+        QCOMPARE(s.Index(c3), 0);
+        QCOMPARE(s.doc.cursorEvent.pos, c3);
+
+        MarkBlock(s.doc, c14 - 4000, c14 + 4000);
+        s.ui.Expect(kMsgRemoveBlock, MbAnswer::Ok);
+        QTest::keyClick(s.view.get(), Qt::Key_Delete);
+        QCOMPARE(s.Index(c14), 0);
+        QCOMPARE(s.Corrections(), 1);
+        QCOMPARE(s.ui.PendingCount(), size_t(0));
+    }
+
+    void contextMenuFollowsTheBlock()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        s.Cursor(s.Pos(6 * kRate));
+        std::unique_ptr<QMenu> plain(s.view->BuildContextMenu(nullptr));
+        QCOMPARE(plain->actions().size(), 1);
+        QCOMPARE(plain->actions()[0]->text(), QString("Split Track"));
+        MarkBlock(s.doc, s.Pos(2 * kRate), s.Pos(6 * kRate));
+        std::unique_ptr<QMenu> block(s.view->BuildContextMenu(nullptr));
+        QStringList texts;
+        for (QAction* a : block->actions()) texts << a->text();
+        QCOMPARE(texts, (QStringList{"Play Block - Original", "Play Block - Corrected", "Remove Corrections", "Re-Scan",
+                                     "Super-Scan", "Merge Tracks in Block", "Cancel Block\tQ"}));
+        QVERIFY(!block->actions()[0]->isEnabled());
+        QVERIFY(block->actions()[2]->isEnabled());
+        block->actions()[6]->trigger();
+        QVERIFY(!s.doc.HasBlock());
+    }
+
+    void renderedPixels()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        // Close on the correction at 3 s: marker fill, both traces.
+        s.Select(s.Index(s.Pos(3 * kRate)));
+        s.view->SetScaleIndex(kS5);
+        QImage image = s.view->Render(QSize(kWidth, kHeight));
+        QVERIFY(Count(image, 446, 447, QColor(255, 255, 192)) > kHeight / 2);
+        QVERIFY(Count(image, 445, 555, QColor(0, 0, 255)) > 0);     // the click, uncorrected
+        QVERIFY(Count(image, 445, 555, QColor(0, 192, 0)) > 0);     // corrected left
+        QVERIFY(Count(image, 445, 555, QColor(192, 0, 0)) > 0);     // corrected right
+        QCOMPARE(Count(image, 0, 300, QColor(255, 255, 192)), 0);   // the fill stays on the marker
+
+        // At the start of the data: grey before it.
+        s.Cursor(s.doc.dataStart + 40);
+        s.view->SetScaleIndex(kS50);
+        image = s.view->Render(QSize(kWidth, kHeight));
+        QCOMPARE(At(image, 100, 200), QColor(128, 128, 128));
+        QCOMPARE(At(image, 480, 30), QColor(128, 128, 128));
+
+        // A block in the silent gap, shown inverted over the Classic background.
+        s.Cursor(s.Pos(10 * kRate));
+        MarkBlock(s.doc, s.Pos(10 * kRate) + 40, s.Pos(10 * kRate) + 800);
+        image = s.view->Render(QSize(kWidth, kHeight));
+        QCOMPARE(At(image, 520, 30), QColor(150 ^ 255, 150 ^ 255, 0 ^ 255));
+        QCOMPARE(At(image, 490, 30), QColor(150, 150, 0));
+        s.view->SetScheme(1);
+        QCOMPARE(s.settings.Get(settings::Background), 1);
+        image = s.view->Render(QSize(kWidth, kHeight));
+        QCOMPARE(At(image, 490, 30), QColor(255, 255, 255));
+        QCOMPARE(At(image, 520, 30), QColor(0, 0, 0));
+        // Far out the traces come from the block envelope.
+        // A 20-second side reaches that only in a narrow view.
+        s.view->SetScheme(0);
+        s.view->resize(300, kHeight);
+        s.view->SetScaleIndex(20);
+        QCOMPARE(s.view->FramesPerDivision(), 88200);  // the widest that fits
+        image = s.view->Render(QSize(300, kHeight));
+        QVERIFY(Count(image, 0, 300, QColor(0, 192, 0)) > 0);
+        QVERIFY(Count(image, 0, 300, QColor(192, 0, 0)) > 0);
+        QCOMPARE(Count(image, 0, 300, QColor(0, 0, 255)), 0);
+    }
+};
+
+QTEST_MAIN(ClickViewGuiTest)
+#include "ClickViewGuiTest.moc"
