@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QRadioButton>
 
 #include <algorithm>
@@ -38,7 +39,12 @@ CQuillon3View::CQuillon3View(CQuillon3Doc& doc, QWidget* parent) : QWidget(paren
     oneTrack_ = new QRadioButton("Track 1", bar_);
     allTracks_->setChecked(true);
     for (QRadioButton* b : {allTracks_, oneTrack_}) {
-        b->setStyleSheet("color: white");
+        // White labels on the dark strip, but the indicator keeps its own
+        // colours: a style sheet's colour would paint the check dot white on
+        // the white circle, and the chosen button would not look chosen.
+        QPalette palette = b->palette();
+        palette.setColor(QPalette::WindowText, Qt::white);
+        b->setPalette(palette);
         layout->addWidget(b);
     }
     connect(allTracks_, &QRadioButton::clicked, this, [this] { ChooseTrack(0); });

@@ -22,6 +22,7 @@
 #include "tests/support/Demo.h"
 #include "tests/support/TempDir.h"
 #include "tracks/ui/CRescanTracksDialog.h"
+#include "views/CQuillon3View.h"
 #include "views/StripGeometry.h"
 
 #include <QAction>
@@ -38,6 +39,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 
@@ -457,6 +460,39 @@ private slots:
         QCOMPARE(app->Store().Get(settings::FadeLinear), 0);
         QVERIFY(!linear->isChecked() && log->isChecked());
         QCOMPARE(ExportOptions::FromSettings(app->Store()).fade, FadeShape::Logarithmic);
+    }
+
+    void stripTrackButtonsShowWhichIsChosen()
+    {
+        auto app = MakeApp();
+        CMainFrame& frame = app->Frame();
+        QVERIFY(frame.OpenFile(demoPath_).Ok());
+        QRadioButton* all = nullptr;
+        QRadioButton* one = nullptr;
+        for (QRadioButton* b : frame.Strip()->findChildren<QRadioButton*>())
+            (b->text() == "All Tracks" ? all : one) = b;
+        QVERIFY(all && one);
+        // The middle of each button's indicator as it is drawn: the chosen
+        // one must carry a mark the other does not.
+        auto dot = [](QRadioButton* b) {
+            QStyleOptionButton option;
+            option.initFrom(b);
+            const QRect indicator = b->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, b);
+            const QImage image = b->grab().toImage();
+            const qreal ratio = image.devicePixelRatio();
+            return QColor(image.pixel(indicator.center() * ratio)).lightness();
+        };
+        auto differ = [](int a, int b) { return std::abs(a - b) >= 96; };
+        QVERIFY(all->isChecked() && !one->isChecked());
+        QVERIFY2(differ(dot(all), dot(one)), qPrintable(QString("%1 vs %2").arg(dot(all)).arg(dot(one))));
+
+        one->click();
+        QCOMPARE(app->Doc().currentTrack, 1);
+        QCOMPARE(one->text(), QString("Track 1"));
+        QVERIFY(one->isChecked() && !all->isChecked());
+        QVERIFY2(differ(dot(one), dot(all)), qPrintable(QString("%1 vs %2").arg(dot(one)).arg(dot(all))));
+        all->click();
+        QCOMPARE(app->Doc().currentTrack, 0);
     }
 
     void screenshotRendersTheProcessedWindow()
