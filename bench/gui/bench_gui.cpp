@@ -2,7 +2,7 @@
 // the track strip and the correction list (target: under 20 ms each), and
 // the list's refill after a change of the event list.
 //
-//   build/bench/gui/bench_gui     (runs on the offscreen platform)
+//   build/bench/bench_gui     (runs on the offscreen platform)
 
 #include "app/CQtInteraction.h"
 #include "declick/ui/CClickList.h"
