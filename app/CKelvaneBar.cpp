@@ -32,14 +32,15 @@ CKelvaneBar::CKelvaneBar(ISettingsStore& store, QWidget* parent) : QWidget(paren
 {
     setObjectName("kelvaneBar");
     auto* row = new QHBoxLayout(this);
-    auto* wave = new QPushButton("Wave", this);
-    wave->setToolTip("set display to show waveform");
-    auto* track = new QPushButton("Track", this);
-    track->setToolTip("set display to show tracks");
-    row->addWidget(wave);
-    row->addWidget(track);
+    wave_ = new QPushButton("Wave", this);
+    wave_->setToolTip("set display to show waveform");
+    track_ = new QPushButton("Track", this);
+    track_->setToolTip("set display to show tracks");
+    row->addWidget(wave_);
+    row->addWidget(track_);
 
     hSpin_ = new QSpinBox(this);
+    hSpin_->setRange(1, 20);
     hSpin_->setValue(4);
     hEdit_ = ValueBox("50", this);
     hLabel_ = new QLabel("H Smp/Div", this);
@@ -115,6 +116,14 @@ bool CKelvaneBar::SetVerticalPosition(int position)
     verticalValue_ = kVerticalSteps[position - 1];
     vEdit_->setText(QString::number(verticalValue_));
     return true;
+}
+
+void CKelvaneBar::ShowScale(int index, const QString& value, const QString& unit)
+{
+    const QSignalBlocker block(hSpin_);
+    hSpin_->setValue(index);
+    hEdit_->setText(value);
+    hLabel_->setText(unit);
 }
 
 void CKelvaneBar::SetTraceSeparation(int position)

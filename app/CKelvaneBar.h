@@ -33,11 +33,21 @@ public:
     static QString CursorText(qint64 frames, int sampleRate);
     void SetCursorFrames(qint64 frames, int sampleRate);
 
+    // The waveform view's scale as the bar shows it: the index in the spin,
+    // the value and its unit ("H Smp/Div", ...) beside it.
+    void ShowScale(int index, const QString& value, const QString& unit);
+
     QSpinBox* VerticalSpin() const { return vSpin_; }
+    QSpinBox* HorizontalSpin() const { return hSpin_; }
+    QSpinBox* SeparationSpin() const { return sepSpin_; }
+    QPushButton* WaveButton() const { return wave_; }
+    QPushButton* TrackButton() const { return track_; }
     QCheckBox* AutoScaleBox() const { return autoScale_; }
 
 private:
     ISettingsStore& store_;
+    QPushButton* wave_ = nullptr;
+    QPushButton* track_ = nullptr;
     QSpinBox* hSpin_ = nullptr;
     QLineEdit* hEdit_ = nullptr;
     QLabel* hLabel_ = nullptr;

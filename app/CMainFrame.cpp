@@ -10,15 +10,18 @@
 #include "document/CommandState.h"
 #include "document/SaveModified.h"
 #include "document/StatusTexts.h"
+#include "operations/EditCorrections.h"
 #include "operations/ProcessRecording.h"
+#include "operations/Rescan.h"
 #include "settings/SettingsStore.h"
 #include "settings/ui/CPathsDialog.h"
 #include "tracks/CFadeLaw.h"
+#include "tracks/BlockMerge.h"
 #include "tracks/Gapless.h"
 #include "tracks/RescanTracks.h"
 #include "tracks/TracksMenu.h"
 #include "tracks/ui/CRescanTracksDialog.h"
-#include "views/CLevelOverview.h"
+#include "views/CClickView.h"
 #include "views/CQuillon3View.h"
 
 #include <QAction>
@@ -32,12 +35,16 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
+#include <algorithm>
+#include <functional>
 #include <stdexcept>
 
 namespace kelvane {
@@ -220,14 +227,87 @@ void CMainFrame::BuildWindows()
     strip_->SetContextMenu(stripMenu_);
     layout->addWidget(strip_);
     auto* split = new QSplitter(Qt::Horizontal, central);
-    overview_ = new CLevelOverview(doc_, split);
+    view_ = new CClickView(doc_, split);
     list_ = new CClickList(doc_, split);
-    split->addWidget(overview_);
+    split->addWidget(view_);
     split->addWidget(list_);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
     setCentralWidget(central);
+    ConnectView();
+}
+
+void CMainFrame::ConnectView()
+{
+    const auto on = [this](const char* key, std::function<void()> run) {
+        connect(Action(key), &QAction::triggered, this, [this, run] {
+            if (!busy_) run();
+        });
+    };
+    on("rescanClicks", [this] { RunRescan(false, true); });
+    on("superScan", [this] { RunRescan(true, true); });
+    on("blockRescan", [this] { RunRescan(false, false); });
+    on("blockSuperScan", [this] { RunRescan(true, false); });
+    on("blockRemove", [this] {
+        BusyScope busy(*this);
+        RemoveCorrectionsInBlock(doc_);
+    });
+    on("blockMerge", [this] {
+        MergeTracksInBlock(doc_);
+        RebuildTracksMenu();
+    });
+    on("cancelBlock", [this] { view_->CancelBlock(); });
+    on("nextMarker", [this] { view_->NextTrackMarker(); });
+    on("prevMarker", [this] { view_->PreviousTrackMarker(); });
+    on("zoomIn", [this] { view_->ZoomIn(); });
+    on("zoomOut", [this] { view_->ZoomOut(); });
+    on("grid", [this] { view_->SetGraticule(!view_->Graticule()); });
+    on("bgClassic", [this] { view_->SetScheme(0); });
+    on("bgWhite", [this] { view_->SetScheme(1); });
+    on("bgGrey", [this] { view_->SetScheme(2); });
+    // The context menu runs the frame's commands, enabled by the same rules.
+    view_->SetCommandHandler([this](const char* key) {
+        QAction* action = Action(key);
+        if (action->isEnabled()) action->trigger();
+    });
+    connect(view_, &CClickView::adjustChanged, this, [this] { UpdateCommands(); });
+    connect(view_, &CClickView::scaleChanged, this, [this](int index, int32_t s) {
+        const clickview::ScaleLabel label = clickview::LabelFor(s, doc_.sampleRate);
+        bar_->ShowScale(index, QString::fromStdString(label.value), QString::fromStdString(label.unit));
+    });
+    connect(bar_->HorizontalSpin(), &QSpinBox::valueChanged, view_, &CClickView::SetScaleIndex);
+    connect(bar_->WaveButton(), &QPushButton::clicked, view_, [this] { view_->SetMode(clickview::ScaleMode::Wave); });
+    connect(bar_->TrackButton(), &QPushButton::clicked, view_, [this] { view_->SetMode(clickview::ScaleMode::Track); });
+    connect(bar_->SeparationSpin(), &QSpinBox::valueChanged, view_,
+            [this](int position) { view_->SetTraceSeparation(std::clamp(position, 0, 8) * 50); });
+    connect(bar_->VerticalSpin(), &QSpinBox::valueChanged, view_,
+            [this] { view_->SetVerticalScale(bar_->VerticalValue()); });
+    view_->SetScaleIndex(view_->ScaleIndex());
+}
+
+void CMainFrame::RunRescan(bool superimpose, bool wholeFile)
+{
+    RescanRequest request;
+    request.superimpose = superimpose;
+    request.wholeFile = wholeFile;
+    request.dialog = [this](CQuillon3Doc& doc, std::string_view caption, std::string_view text, RescanRequest& r) {
+        CScanOptionsDialog dialog(CScanOptionsDialog::Kind::Scan, ScanOptionsValues::FromDocument(doc), this,
+                                  QString::fromUtf8(caption.data(), static_cast<int>(caption.size())),
+                                  QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+        if (dialog.exec() != QDialog::Accepted) return false;
+        const ScanOptionsValues& v = dialog.Values();
+        r.sensitivity = v.sensitivity;
+        r.mode = v.mode;
+        r.discriminator = v.discriminator;
+        r.agc = v.agc;
+        r.minMagnitude = v.minMagnitude;
+        r.corWidth = v.corWidth;
+        return true;
+    };
+    BusyScope busy(*this);
+    Rescan(doc_, request);
+    RebuildTracksMenu();
 }
 
 QAction* CMainFrame::Action(const char* key) const
@@ -245,7 +325,9 @@ QMenu* CMainFrame::Menu(const QString& title) const
 
 void CMainFrame::UpdateCommands()
 {
-    ViewState view;  // the waveform view is still to come
+    ViewState view;
+    view.exists = view_ != nullptr;
+    view.adjusting = view_ && view_->Adjusting();
     const int fadeLinear = store_.Get(settings::FadeLinear);
     for (const CommandSpec& spec : CommandSpecs()) {
         QAction* action = Action(spec.key);
@@ -265,6 +347,9 @@ void CMainFrame::UpdateCommands()
         if (key == "toolbar") checked = toolbar_ && toolbar_->isVisible();
         if (key == "statusBar") checked = statusBar()->isVisible();
         if (key == "splash") checked = store_.Get(settings::Splash) != 0;
+        if (view_ && key == "grid") checked = view_->Graticule();
+        if (view_ && key.rfind("bg", 0) == 0)
+            checked = view_->Scheme() == (key == "bgClassic" ? 0 : key == "bgWhite" ? 1 : 2);
         action->setEnabled(enabled && !busy_);
         if (spec.checkable) action->setChecked(checked);
     }

@@ -1,8 +1,7 @@
 #pragma once
 // The main window: the fixed menu bar, the toolbar, the display bar, the
 // status bar with its four panes, and the document's three child windows
-// (the track strip, the level overview standing in for the waveform view,
-// and the correction list). Commands turn gestures into requests for the
+// (the track strip, the waveform view and the correction list). Commands turn gestures into requests for the
 // operations layer; their enabling is copied from the core's rules in
 // UpdateCommands and nowhere else.
 
@@ -25,7 +24,7 @@ namespace kelvane {
 class CClickList;
 class CTipDialog;
 class CKelvaneBar;
-class CLevelOverview;
+class CClickView;
 class CQtInteraction;
 class CQuillon3View;
 class ISettingsStore;
@@ -57,6 +56,7 @@ public:
 
     CQuillon3View* Strip() const { return strip_; }
     CClickList* ClickList() const { return list_; }
+    CClickView* WaveView() const { return view_; }
     CKelvaneBar* DisplayBar() const { return bar_; }
     QStringList RecentFiles() const;
 
@@ -81,6 +81,10 @@ private:
     void BuildStatusBar();
     void BuildWindows();
     void Connect(const char* key, void (CMainFrame::*handler)());
+    void ConnectView();
+    // Re-Scan Clicks... and Super-Scan Clicks... of the Waveform and Block
+    // menus, with the Scan Options dialog under the operation's caption.
+    void RunRescan(bool superimpose, bool wholeFile);
     void RebuildTracksMenu();
     void RebuildRecentMenu();
     void AddRecent(const QString& path);
@@ -121,7 +125,7 @@ private:
     QToolBar* toolbar_ = nullptr;
     CKelvaneBar* bar_ = nullptr;
     CQuillon3View* strip_ = nullptr;
-    CLevelOverview* overview_ = nullptr;
+    CClickView* view_ = nullptr;
     CClickList* list_ = nullptr;
     QLabel* panes_[3] = {};
     QProgressBar* statusProgress_ = nullptr;
