@@ -39,28 +39,28 @@ TracePlan PlanTraces(const Mapping& m, size_t envelopeBlocks)
     return plan;
 }
 
-static void Widen(Column& c, int32_t lo, int32_t hi)
-{
-    if (!c.any) {
-        c = {lo, hi, true};
-        return;
-    }
-    c.lo = std::min(c.lo, lo);
-    c.hi = std::max(c.hi, hi);
-}
-
 void SampleColumns(const int16_t* frames, int64_t count, int32_t first, int channel, const Mapping& m,
                    std::vector<Column>& out)
 {
     out.assign(static_cast<size_t>(std::max(0, m.width)), Column{});
+    // Column x holds the frames i with floor(x0 + i x 50 / S) = x. Walking
+    // the columns and scanning each one's frames keeps the inner loop to a
+    // plain min and max, which is what a wide stretch spends its time on.
     const double x0 = m.X(first);
-    const double step = 4.0 * 12.5 / m.S;
-    for (int64_t i = 0; i < count; ++i) {
-        const int64_t x = static_cast<int64_t>(std::floor(x0 + static_cast<double>(i) * step));
-        if (x < 0) continue;
-        if (x >= m.width) break;
-        const int32_t v = frames[2 * i + channel];
-        Widen(out[static_cast<size_t>(x)], v, v);
+    const double framesPerPixel = m.S / 50.0;
+    const int64_t startColumn = std::max<int64_t>(0, static_cast<int64_t>(std::floor(x0)));
+    for (int64_t x = startColumn; x < m.width; ++x) {
+        const int64_t i0 = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((x - x0) * framesPerPixel)));
+        const int64_t i1 = std::min(count, static_cast<int64_t>(std::ceil((x + 1 - x0) * framesPerPixel)));
+        if (i0 >= count) break;
+        if (i1 <= i0) continue;
+        int32_t lo = frames[2 * i0 + channel], hi = lo;
+        for (int64_t i = i0 + 1; i < i1; ++i) {
+            const int32_t v = frames[2 * i + channel];
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        out[static_cast<size_t>(x)] = {lo, hi, true};
     }
 }
 
@@ -68,16 +68,23 @@ void EnvelopeColumns(const std::vector<std::array<int8_t, 4>>& envelope, const T
                      const Mapping& m, std::vector<Column>& out)
 {
     out.assign(static_cast<size_t>(std::max(0, m.width)), Column{});
-    const int32_t last = std::min<int32_t>(plan.last, static_cast<int32_t>(envelope.size()));
-    for (int32_t b = std::max(0, plan.first); b < last; ++b) {
-        const auto& e = envelope[static_cast<size_t>(b)];
-        const int32_t lo = e[static_cast<size_t>(2 * channel)] * 256;
-        const int32_t hi = e[static_cast<size_t>(2 * channel + 1)] * 256;
-        const int64_t blockPos = static_cast<int64_t>(b) * kBlockBytes;
-        const int64_t xa = static_cast<int64_t>(std::floor(m.X(blockPos)));
-        const int64_t xb = std::max(xa, static_cast<int64_t>(std::floor(m.X(blockPos + kBlockBytes))) - 1);
-        for (int64_t x = std::max<int64_t>(0, xa); x <= std::min<int64_t>(xb, m.width - 1); ++x)
-            Widen(out[static_cast<size_t>(x)], lo, hi);
+    const int64_t first = std::max(0, plan.first);
+    const int64_t last = std::min<int64_t>(plan.last, static_cast<int64_t>(envelope.size()));
+    const double units = m.UnitsPerPixel();
+    const size_t lowAt = static_cast<size_t>(2 * channel), highAt = lowAt + 1;
+    for (int x = 0; x < m.width; ++x) {
+        // The blocks that meet the column's stretch of positions.
+        const double p0 = m.current + (x - m.width / 2.0) * units;
+        const int64_t b0 = std::max(first, static_cast<int64_t>(std::floor(p0 / kBlockBytes)));
+        const int64_t b1 = std::min(last, static_cast<int64_t>(std::ceil((p0 + units) / kBlockBytes)));
+        if (b1 <= b0) continue;
+        int32_t lo = 127, hi = -128;
+        for (int64_t b = b0; b < b1; ++b) {
+            const auto& e = envelope[static_cast<size_t>(b)];
+            lo = std::min<int32_t>(lo, e[lowAt]);
+            hi = std::max<int32_t>(hi, e[highAt]);
+        }
+        out[static_cast<size_t>(x)] = {lo * 256, hi * 256, true};
     }
 }
 
