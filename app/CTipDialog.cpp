@@ -27,7 +27,7 @@ CTipDialog::CTipDialog(ISettingsStore& store, const QString& tips, QWidget* pare
     auto* heading = new QLabel("Did you know...", this);
     QFont bold = heading->font();
     bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    if (bold.pointSizeF() > 0) bold.setPointSizeF(bold.pointSizeF() * 1.3);
     heading->setFont(bold);
     layout->addWidget(heading);
     tip_ = new QLabel(this);

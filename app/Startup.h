@@ -45,7 +45,8 @@ public:
     CMainFrame& Frame() { return *frame_; }
 
     // Start-up once the window exists: placement, splash, the empty
-    // document, the current folder, the encoder search, then the file.
+    // document, the current folder, the Tip of the Day (no file named and
+    // tips on), the encoder search, then the file.
     void Start(const StartupOptions& options);
 
 private:
