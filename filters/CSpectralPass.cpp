@@ -2,7 +2,6 @@
 
 #include "document/CQuillon3Doc.h"
 #include "document/Interaction.h"
-#include "filters/ExactDivision.h"
 #include "filters/NoiseProfile.h"
 #include "spectral/Spectral.h"
 
@@ -22,8 +21,6 @@ void CSpectralPass::Prepare(const ProfileArray& left, const ProfileArray& right,
     n_ = n;
     gain_.Prepare(left, right, strength);
     window_ = WindowTable(n);
-    reciprocal_.resize(window_.size());
-    for (size_t i = 0; i < window_.size(); ++i) reciprocal_[i] = 1.0 / window_[i];
     fft_.Reserve(n);
     const int m = n / 8;
     // (k - m) and (3m - l) of the cross-fade, as the doubles the products
@@ -58,7 +55,12 @@ void CSpectralPass::ProcessFrame(double* x, int channel)
     fft_.Inverse(x, n);
     // Only [m, 7m) carries weight in the cross-fade; the ends, where the
     // window nears 0, are never divided.
-    DivideExactly(x + m, window_.data() + m, reciprocal_.data() + m, 6 * m);
+    const double* w = window_.data();
+    int i = m;
+#if defined(__SSE2__)
+    for (; i + 2 <= 7 * m; i += 2) _mm_storeu_pd(x + i, _mm_div_pd(_mm_loadu_pd(x + i), _mm_loadu_pd(w + i)));
+#endif
+    for (; i < 7 * m; ++i) x[i] /= w[i];
 }
 
 namespace {

@@ -68,7 +68,6 @@ private:
     CRealFft fft_;
     int n_ = 512;
     std::vector<double> window_;
-    std::vector<double> reciprocal_;  // 1 / window, for DivideExactly
     std::vector<double> rise_, fall_;  // the cross-fade's factors before the division by 2m
     std::vector<double> frames_;  // per channel, see Frame()
     // Per channel: the sums of the frames so far over the next hop, and the
