@@ -31,6 +31,9 @@ namespace {
 
 QColor Q(Rgb c) { return QColor(c.r, c.g, c.b); }
 
+// Frames read at a time for a wide stretch: both files' pieces fit the cache.
+constexpr int64_t kColumnPieceFrames = 32768;
+
 }  // namespace
 
 CClickView::CClickView(CQuillon3Doc& doc, QWidget* parent) : QWidget(parent), doc_(doc)
@@ -286,16 +289,29 @@ void CClickView::PaintTraces(QPainter& p, const Mapping& m, int height)
         return;
     }
     const int64_t frames = plan.Count();
-    readBuffer_.resize(static_cast<size_t>(2 * frames));
     p.setRenderHint(QPainter::Antialiasing, false);
     CWaveFile* files[2] = {&doc_.sourceFile, &doc_.workingFile};
+    const bool sparse = m.S < kPixelsPerDivision;
     for (int f = 0; f < 2; ++f) {
         CWaveFile& file = *files[f];
         if (!file.IsOpen()) continue;
+        // Few frames: read them all and draw a line through them. Many: read
+        // in pieces that stay in the cache and keep each column's extremes.
         // ReadAt leaves the offset of a pass that works on the file alone.
-        const int64_t got = file.ReadAt(plan.first, readBuffer_.data(), frames * 4);
-        if (got <= 0) continue;
-        const int64_t n = got / 4;
+        const int64_t piece = sparse ? frames : std::min<int64_t>(frames, kColumnPieceFrames);
+        readBuffer_.resize(static_cast<size_t>(2 * piece));
+        int64_t n = 0;
+        for (int64_t done = 0; done < frames;) {
+            const int32_t at = static_cast<int32_t>(plan.first + done * 4);
+            const int64_t got = file.ReadAt(at, readBuffer_.data(), std::min(piece, frames - done) * 4) / 4;
+            if (got <= 0) break;
+            if (!sparse) {
+                SampleColumns(readBuffer_.data(), got, at, m, columnsOf_[0], columnsOf_[1], done > 0);
+            }
+            done += got;
+            n = done;
+        }
+        if (n <= 0) continue;
         for (int ch = 0; ch < 2; ++ch) {
             if (!shown[ch]) continue;
             QPen pen(f == 0 ? Q(kUncorrected) : Q(ch == 0 ? kCorrectedLeft : kCorrectedRight));
@@ -311,8 +327,9 @@ void CClickView::PaintTraces(QPainter& p, const Mapping& m, int height)
                                           TraceY(centres[ch], readBuffer_[static_cast<size_t>(2 * i + ch)], verticalScale_)));
                 p.drawPolyline(points.constData(), static_cast<int>(points.size()));
             } else {
-                SampleColumns(readBuffer_.data(), n, plan.first, ch, m, columns_);
+                columns_.swap(columnsOf_[ch]);
                 p.drawLines(columnLines(ch));
+                columns_.swap(columnsOf_[ch]);
             }
         }
     }

@@ -161,6 +161,7 @@ private:
     std::function<void(const char*)> commandHandler_;
     std::vector<int16_t> readBuffer_;
     std::vector<clickview::Column> columns_;
+    std::vector<clickview::Column> columnsOf_[2];  // left and right of the file being read
 };
 
 }  // namespace kelvane

@@ -39,13 +39,16 @@ TracePlan PlanTraces(const Mapping& m, size_t envelopeBlocks)
     return plan;
 }
 
-void SampleColumns(const int16_t* frames, int64_t count, int32_t first, int channel, const Mapping& m,
-                   std::vector<Column>& out)
+void SampleColumns(const int16_t* frames, int64_t count, int32_t first, const Mapping& m, std::vector<Column>& left,
+                   std::vector<Column>& right, bool merge)
 {
-    out.assign(static_cast<size_t>(std::max(0, m.width)), Column{});
+    const size_t width = static_cast<size_t>(std::max(0, m.width));
+    for (std::vector<Column>* out : {&left, &right})
+        if (!merge || out->size() != width) out->assign(width, Column{});
     // Column x holds the frames i with floor(x0 + i x 50 / S) = x. Walking
-    // the columns and scanning each one's frames keeps the inner loop to a
-    // plain min and max, which is what a wide stretch spends its time on.
+    // the columns and scanning each one's frames once for both channels
+    // keeps the inner loop to plain mins and maxes, which is what a wide
+    // stretch spends its time on.
     const double x0 = m.X(first);
     const double framesPerPixel = m.S / 50.0;
     const int64_t startColumn = std::max<int64_t>(0, static_cast<int64_t>(std::floor(x0)));
@@ -54,13 +57,18 @@ void SampleColumns(const int16_t* frames, int64_t count, int32_t first, int chan
         const int64_t i1 = std::min(count, static_cast<int64_t>(std::ceil((x + 1 - x0) * framesPerPixel)));
         if (i0 >= count) break;
         if (i1 <= i0) continue;
-        int32_t lo = frames[2 * i0 + channel], hi = lo;
+        int32_t loL = frames[2 * i0], hiL = loL, loR = frames[2 * i0 + 1], hiR = loR;
         for (int64_t i = i0 + 1; i < i1; ++i) {
-            const int32_t v = frames[2 * i + channel];
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
+            const int32_t l = frames[2 * i], r = frames[2 * i + 1];
+            loL = std::min(loL, l);
+            hiL = std::max(hiL, l);
+            loR = std::min(loR, r);
+            hiR = std::max(hiR, r);
         }
-        out[static_cast<size_t>(x)] = {lo, hi, true};
+        Column& a = left[static_cast<size_t>(x)];
+        a = a.any ? Column{std::min(a.lo, loL), std::max(a.hi, hiL), true} : Column{loL, hiL, true};
+        Column& b = right[static_cast<size_t>(x)];
+        b = b.any ? Column{std::min(b.lo, loR), std::max(b.hi, hiR), true} : Column{loR, hiR, true};
     }
 }
 

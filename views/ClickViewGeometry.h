@@ -59,10 +59,11 @@ struct Column {
     int32_t hi = 0;
     bool any = false;
 };
-// The extremes per column of channel 0 (left) or 1 (right) of `frames`
-// interleaved 16-bit frames starting at position `first`.
-void SampleColumns(const int16_t* frames, int64_t count, int32_t first, int channel, const Mapping& m,
-                   std::vector<Column>& out);
+// The extremes per column of each channel of `count` interleaved 16-bit
+// frames starting at position `first`. With merge the columns already there
+// are widened (a stretch read in pieces).
+void SampleColumns(const int16_t* frames, int64_t count, int32_t first, const Mapping& m, std::vector<Column>& left,
+                   std::vector<Column>& right, bool merge = false);
 // The same from the block envelope (values stored divided by 256) over the
 // plan's blocks: each column spans the blocks it covers.
 void EnvelopeColumns(const std::vector<std::array<int8_t, 4>>& envelope, const TracePlan& plan, int channel,

@@ -99,8 +99,7 @@ TEST(ClickViewColumns, ColumnsHoldTheExtremesOfTheirSamplesAndEnvelopeBlocks)
         frames.push_back(static_cast<int16_t>(-i));
     }
     std::vector<Column> left, right;
-    SampleColumns(frames.data(), 16, 44, 0, m, left);
-    SampleColumns(frames.data(), 16, 44, 1, m, right);
+    SampleColumns(frames.data(), 16, 44, m, left, right);
     ASSERT_EQ(left.size(), 8u);
     // Frame 8 sits at the centre column 4, with frame 9.
     EXPECT_TRUE(left[4].any);
@@ -109,6 +108,15 @@ TEST(ClickViewColumns, ColumnsHoldTheExtremesOfTheirSamplesAndEnvelopeBlocks)
     EXPECT_EQ(right[4].lo, -9);
     EXPECT_EQ(right[4].hi, -8);
     EXPECT_EQ(left[0].lo, 0);
+    // Read in two pieces, the columns come out the same.
+    std::vector<Column> left2, right2;
+    SampleColumns(frames.data(), 9, 44, m, left2, right2);
+    SampleColumns(frames.data() + 18, 7, 44 + 36, m, left2, right2, true);
+    for (size_t x = 0; x < left.size(); ++x) {
+        EXPECT_EQ(left2[x].lo, left[x].lo) << x;
+        EXPECT_EQ(left2[x].hi, left[x].hi) << x;
+        EXPECT_EQ(right2[x].hi, right[x].hi) << x;
+    }
 
     std::vector<std::array<int8_t, 4>> envelope(40, {0, 0, 0, 0});
     envelope[20] = {-3, 5, -1, 1};
