@@ -3,6 +3,8 @@
 #include "app/CQtProgressWnd.h"
 #include "app/Startup.h"
 #include "declick/ui/CScanOptionsDialog.h"
+#include "declick/CorrectionEdit.h"
+#include "views/CClickView.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -15,6 +17,41 @@ namespace kelvane {
 namespace {
 
 constexpr QSize kMainSize{1100, 760};
+constexpr QSize kViewSize{1000, 400};
+
+int Save(const QPixmap& picture, const QString& out);
+
+// The waveform view alone, close on the widest correction (its uncorrected
+// and corrected traces) or at the start of track 2 (the level graph).
+int SaveView(CMainFrame& frame, CQuillon3Doc& doc, const QString& kind, const QString& out)
+{
+    CClickView& view = *frame.WaveView();
+    int32_t chosen = 0;
+    for (int32_t i = 1; i < doc.events.Size() - 1; ++i) {
+        const EventRecord& e = doc.events[i];
+        if (kind == "boundary" ? e.width == event::TrackStartMarker(2)
+                               : e.IsCorrection() && (chosen == 0 || (e.width & event::kWidthCodeMask) >
+                                                                         (doc.events[chosen].width & event::kWidthCodeMask)))
+            chosen = i;
+    }
+    if (chosen == 0) {
+        std::fprintf(stderr, "kelvane: the recording has no %s to show\n", qPrintable(kind));
+        return 1;
+    }
+    SelectEvent(doc, chosen);
+    doc.NotifyUpdate();
+    view.resize(kViewSize);
+    if (kind == "boundary") {
+        view.SetScaleIndex(11);
+    } else {
+        // The smallest scale that shows the correction's stretch three times over.
+        const int64_t frames = event::ReplacementFrames(doc.events[chosen].width);
+        int index = 1;
+        while (index < 20 && view.FramesPerDivision() * int64_t{kViewSize.width()} / 50 < 3 * frames) view.SetScaleIndex(++index);
+        view.SetScaleIndex(index);
+    }
+    return Save(QPixmap::fromImage(view.Render(kViewSize)), out);
+}
 
 int Save(const QPixmap& picture, const QString& out)
 {
@@ -63,6 +100,7 @@ int TakeScreenshot(CKelvaneApp& app, const QString& kind, const QString& file, c
     }
     QApplication::processEvents();
     if (kind == "progress") return Save(progressPicture, out);
+    if (kind == "correction" || kind == "boundary") return SaveView(frame, app.Doc(), kind, out);
     return Save(frame.grab(), out);
 }
 

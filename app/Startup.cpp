@@ -47,7 +47,7 @@ QPixmap SplashPicture()
 QString Usage()
 {
     return "usage: kelvane [--no-settings] [--no-splash] [FILE]\n"
-           "       kelvane [--no-settings] --screenshot OUT.png [--screenshot-kind main|progress|options] [FILE]\n";
+           "       kelvane [--no-settings] --screenshot OUT.png [--screenshot-kind main|progress|options|correction|boundary] [FILE]\n";
 }
 
 std::optional<StartupOptions> ParseCommandLine(const QStringList& args, QString& error)
@@ -72,7 +72,7 @@ std::optional<StartupOptions> ParseCommandLine(const QStringList& args, QString&
         } else if (a == "--screenshot-kind") {
             const auto v = value();
             if (!v) return std::nullopt;
-            if (*v != "main" && *v != "progress" && *v != "options") {
+            if (*v != "main" && *v != "progress" && *v != "options" && *v != "correction" && *v != "boundary") {
                 error = "unknown screenshot kind " + *v;
                 return std::nullopt;
             }
