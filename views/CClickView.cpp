@@ -390,11 +390,19 @@ void CClickView::PaintLabels(QPainter& p, const Mapping& m)
 
 // --- commands ----------------------------------------------------------------------
 
+ViewState CClickView::State() const
+{
+    ViewState view;
+    view.exists = true;
+    view.playing = playing_;
+    view.adjusting = Adjusting();
+    return view;
+}
+
 bool CClickView::StartAdjust()
 {
-    if (!Loaded() || Busy() || Adjusting() || doc_.HasBlock()) return false;
+    if (!Loaded() || Busy() || !QueryCommand(Command::AdjustInsert, doc_, State()).enabled) return false;
     const int32_t index = doc_.selectedEvent;
-    if (index < 1 || index > doc_.events.Size() - 2) return false;
     // Correction edges need room to be seen; a boundary drag works at any scale.
     if (doc_.events[index].IsCorrection() && mode_ == ScaleMode::Wave && FramesPerDivision() >= kAdjustScaleLimit) {
         if (doc_.Ui().MessageBox(kMsgAdjustScale, kAppCaption, MbButtons::YesNo, MbIcon::Question) != MbAnswer::Yes)
@@ -514,7 +522,10 @@ void CClickView::PreviousTrackMarker()
 
 void CClickView::DeleteKey()
 {
-    if (!Loaded() || Busy() || Adjusting()) return;
+    // The same rules as the menus': nothing is restored from the source
+    // under a filter pass, nor while a record is being adjusted.
+    const Command rule = doc_.HasBlock() ? Command::RemoveCorrections : Command::RemoveCorrection;
+    if (!Loaded() || Busy() || Adjusting() || !QueryCommand(rule, doc_, State()).enabled) return;
     ::kelvane::DeleteKey(doc_);
     update();
 }
@@ -731,10 +742,7 @@ QMenu* CClickView::BuildContextMenu(QWidget* parent)
     static const Item kPlainItems[] = {{"Split Track", "splitTrack", Command::SplitTrack}};
     auto* menu = new QMenu(parent);
     menu->setObjectName("clickViewMenu");
-    ViewState view;
-    view.exists = true;
-    view.playing = playing_;
-    view.adjusting = Adjusting();
+    const ViewState view = State();
     const bool block = doc_.HasBlock();
     for (const Item& item : block ? std::span<const Item>(kBlockItems) : std::span<const Item>(kPlainItems)) {
         QAction* action = menu->addAction(item.text);

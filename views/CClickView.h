@@ -14,6 +14,7 @@
 // state (SetPlaying) and asks for seeks and skips through signals.
 
 #include "document/CQuillon3Doc.h"
+#include "document/CommandState.h"
 #include "views/ClickViewGeometry.h"
 #include "views/ClickViewScale.h"
 
@@ -118,6 +119,8 @@ private:
     enum class Drag { None, Width, Boundary, Select, BlockMove, BlockStart, BlockEnd };
 
     bool Loaded() const;
+    // What the core's command rules need to know of the view.
+    ViewState State() const;
     bool Busy() const { return doc_.progress != nullptr; }
     int32_t Centre() const;
     clickview::Mapping MappingFor(int width) const;

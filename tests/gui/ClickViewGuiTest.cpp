@@ -7,12 +7,19 @@
 // picture (trace colours, the marker fill, the inverted block, the grey
 // area outside the data).
 
+#include "app/CKelvaneBar.h"
+#include "app/CMainFrame.h"
+#include "app/CQtInteraction.h"
+#include "app/Startup.h"
 #include "declick/CCorrector.h"
+#include "declick/ui/CScanOptionsDialog.h"
 #include "declick/ClickListRows.h"
 #include "declick/CorrectionEdit.h"
 #include "document/DocumentOpen.h"
 #include "operations/EditCorrections.h"
+#include "operations/Rescan.h"
 #include "settings/SettingsStore.h"
+#include "tests/support/Demo.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/Signals.h"
 #include "tests/support/TempDir.h"
@@ -24,8 +31,11 @@
 #include <QDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QAction>
 #include <QMouseEvent>
+#include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -301,6 +311,17 @@ private slots:
         QCOMPARE(s.Index(c14), 0);
         QCOMPARE(s.Corrections(), 1);
         QCOMPARE(s.ui.PendingCount(), size_t(0));
+
+        // Under a filter pass nothing is restored from the source: the key
+        // does nothing and asks nothing, as the menus' rule says.
+        s.view->CancelBlock();
+        const int32_t c5 = s.Pos(5 * kRate);
+        s.Select(s.Index(c5));
+        s.doc.filtersApplied = 1;
+        const size_t asked = s.ui.Messages().size();
+        QTest::keyClick(s.view.get(), Qt::Key_Delete);
+        QCOMPARE(s.ui.Messages().size(), asked);
+        QVERIFY(s.Index(c5) > 0);
     }
 
     void contextMenuFollowsTheBlock()
@@ -365,6 +386,71 @@ private slots:
         QVERIFY(Count(image, 0, 300, QColor(0, 192, 0)) > 0);
         QVERIFY(Count(image, 0, 300, QColor(192, 0, 0)) > 0);
         QCOMPARE(Count(image, 0, 300, QColor(0, 0, 255)), 0);
+    }
+
+    void theMainWindowRunsTheBlockCommandsThroughTheView()
+    {
+        test::TempDir dir("kelvane-clickview-frame");
+        const test::DemoRecording demo = test::MakeDemoRecording();
+        QVERIFY(test::WriteWav(dir.file("demo.wav"), demo.Format(), demo.samples));
+        auto store = std::make_unique<CMemorySettings>();
+        store->Set(settings::Sensitivity, 3);
+        CKelvaneApp app(std::move(store));
+        CMainFrame& frame = app.Frame();
+        frame.show();
+        QVERIFY(frame.OpenFile(QString::fromStdString(dir.file("demo.wav").string())).Ok());
+        CQuillon3Doc& doc = app.Doc();
+        CClickView* view = frame.WaveView();
+        QVERIFY(view && view->isVisible());
+        QCOMPARE(view->window(), &frame);
+
+        for (const char* key : {"blockRemove", "blockRescan", "blockSuperScan", "blockMerge", "cancelBlock"})
+            QVERIFY2(!frame.Action(key)->isEnabled(), key);
+        QVERIFY(frame.Action("rescanClicks")->isEnabled());
+        QVERIFY(frame.Action("superScan")->isEnabled());
+        MarkBlock(doc, doc.tracks[1].start + 4 * kRate, doc.tracks[1].start + 8 * kRate);
+        for (const char* key : {"blockRemove", "blockRescan", "blockSuperScan", "cancelBlock"})
+            QVERIFY2(frame.Action(key)->isEnabled(), key);
+
+        // The block's re-scan opens Scan Options under its caption; Cancel
+        // leaves everything as it was.
+        const int32_t before = doc.events.Size();
+        QString caption;
+        QTimer::singleShot(0, [&caption] {
+            auto* dialog = qobject_cast<CScanOptionsDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            caption = dialog->windowTitle();
+            dialog->reject();
+        });
+        frame.Action("blockRescan")->trigger();
+        QCOMPARE(caption, QString(kCaptionRescanBlock));
+        QCOMPARE(doc.events.Size(), before);
+        QVERIFY(doc.HasBlock());
+
+        // Remove Corrections asks, then empties the block.
+        int inBlock = 0;
+        for (int32_t i = 1; i < doc.events.Size() - 1; ++i)
+            inBlock += doc.events[i].IsCorrection() && doc.events[i].pos >= doc.blockStart && doc.events[i].pos <= doc.blockEnd;
+        QVERIFY(inBlock > 0);
+        app.Ui().SetAnswerer([](const CQtInteraction::Question& q) -> std::optional<MbAnswer> {
+            return q.text == kMsgRemoveBlock ? MbAnswer::Ok : MbAnswer::Cancel;
+        });
+        frame.Action("blockRemove")->trigger();
+        for (int32_t i = 1; i < doc.events.Size() - 1; ++i)
+            QVERIFY(doc.events[i].IsMarker() || doc.events[i].pos < doc.blockStart || doc.events[i].pos > doc.blockEnd);
+        frame.Action("cancelBlock")->trigger();
+        QVERIFY(!doc.HasBlock());
+
+        // The display bar follows the view's scale, and its spin sets it.
+        view->SetScaleIndex(12);
+        QCOMPARE(frame.DisplayBar()->HorizontalSpin()->value(), 12);
+        frame.DisplayBar()->HorizontalSpin()->setValue(6);
+        QCOMPARE(view->FramesPerDivision(), 200);
+        frame.Action("zoomOut")->trigger();
+        QCOMPARE(view->ScaleIndex(), 7);
+        frame.Action("bgGrey")->trigger();
+        QCOMPARE(view->Scheme(), 2);
+        QVERIFY(frame.Action("bgGrey")->isChecked());
     }
 };
 
