@@ -18,6 +18,7 @@
 #include "tracks/CFadeLaw.h"
 #include "tracks/BlockMerge.h"
 #include "tracks/Gapless.h"
+#include "tracks/TrackEditing.h"
 #include "tracks/RescanTracks.h"
 #include "tracks/TracksMenu.h"
 #include "tracks/ui/CRescanTracksDialog.h"
@@ -258,6 +259,10 @@ void CMainFrame::ConnectView()
         RebuildTracksMenu();
     });
     on("cancelBlock", [this] { view_->CancelBlock(); });
+    on("splitTrack", [this] {
+        if (const EventRecord* current = doc_.CurrentEvent()) SplitTrack(doc_, current->pos);
+        RebuildTracksMenu();
+    });
     on("nextMarker", [this] { view_->NextTrackMarker(); });
     on("prevMarker", [this] { view_->PreviousTrackMarker(); });
     on("zoomIn", [this] { view_->ZoomIn(); });

@@ -39,7 +39,7 @@ constexpr CommandSpec kCommands[] = {
 
     {"nextMarker", "&Tracks", nullptr, "Next Track Marker", "", "Move to the next track boundary marker\nNext Track Marker", ":/icons/go-next.png", Rule::Loaded},
     {"prevMarker", "&Tracks", nullptr, "Previous Track Marker", "", "Move to the previous track boundary marker\nPrevious Track Marker", ":/icons/go-previous.png", Rule::Loaded},
-    {"splitTrack", "&Tracks", nullptr, "Split Track", "", "Convert the current Position Marker to a Track Boundary Marker\nSplit Track", ":/icons/edit-cut.png", Rule::NotBuilt, Command::SplitTrack, false, true},
+    {"splitTrack", "&Tracks", nullptr, "Split Track", "", "Convert the current Position Marker to a Track Boundary Marker\nSplit Track", ":/icons/edit-cut.png", Rule::Core, Command::SplitTrack, false, true},
     {"mergeTracks", "&Tracks", nullptr, "Merge Tracks", "", "Remove the current Track Boundary Marker and join its tracks\nMerge Tracks", ":/icons/list-add.png", Rule::NotBuilt, Command::MergeTracks},
     {"playFromStart", "&Tracks", "Play Track", "Play FromStart\tP", "P;Shift+P", "Play the current track from its start\nPlay From Start", ":/icons/media-playback-start.png", Rule::NotBuilt, Command::RescanAll, false, true},
     {"playFromCursor", "&Tracks", "Play Track", "Play From Cursor\tSPACE", "Shift+Space", "Play the current track from the cursor\nPlay From Cursor", ":/icons/media-seek-forward.png", Rule::NotBuilt},

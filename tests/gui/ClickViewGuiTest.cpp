@@ -441,6 +441,17 @@ private slots:
         frame.Action("cancelBlock")->trigger();
         QVERIFY(!doc.HasBlock());
 
+        // Split Track, offered by the view's menu without a block, splits
+        // at the cursor.
+        const int32_t tracks = doc.TrackCount();
+        SelectEvent(doc, -1);
+        doc.cursorEvent.pos = (doc.tracks[2].start + doc.tracks[2].end) / 2;
+        doc.NotifyUpdate();
+        std::unique_ptr<QMenu> menu(view->BuildContextMenu(nullptr));
+        QVERIFY(menu->actions()[0]->isEnabled());
+        menu->actions()[0]->trigger();
+        QCOMPARE(doc.TrackCount(), tracks + 1);
+
         // The display bar follows the view's scale, and its spin sets it.
         view->SetScaleIndex(12);
         QCOMPARE(frame.DisplayBar()->HorizontalSpin()->value(), 12);
