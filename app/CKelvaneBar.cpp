@@ -59,6 +59,7 @@ CKelvaneBar::CKelvaneBar(ISettingsStore& store, QWidget* parent) : QWidget(paren
 
     for (const char* tip : {"play/show left channel", "play/show right channel"}) {
         auto* b = new QToolButton(this);
+        channels_[tip[10] == 'l' ? 0 : 1] = b;
         b->setCheckable(true);
         b->setChecked(true);
         b->setText(tip[10] == 'l' ? "L" : "R");

@@ -11,6 +11,7 @@ class QLineEdit;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class QToolButton;
 
 namespace kelvane {
 
@@ -42,11 +43,14 @@ public:
     QSpinBox* SeparationSpin() const { return sepSpin_; }
     QPushButton* WaveButton() const { return wave_; }
     QPushButton* TrackButton() const { return track_; }
+    // "play/show left channel" and "play/show right channel".
+    QToolButton* ChannelButton(int channel) const { return channels_[channel]; }
     QCheckBox* AutoScaleBox() const { return autoScale_; }
 
 private:
     ISettingsStore& store_;
     QPushButton* wave_ = nullptr;
+    QToolButton* channels_[2] = {};
     QPushButton* track_ = nullptr;
     QSpinBox* hSpin_ = nullptr;
     QLineEdit* hEdit_ = nullptr;

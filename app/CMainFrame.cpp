@@ -41,6 +41,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
@@ -288,6 +289,10 @@ void CMainFrame::ConnectView()
             [this](int position) { view_->SetTraceSeparation(std::clamp(position, 0, 8) * 50); });
     connect(bar_->VerticalSpin(), &QSpinBox::valueChanged, view_,
             [this] { view_->SetVerticalScale(bar_->VerticalValue()); });
+    for (int channel = 0; channel < 2; ++channel)
+        connect(bar_->ChannelButton(channel), &QToolButton::toggled, view_, [this] {
+            view_->SetShowChannels(bar_->ChannelButton(0)->isChecked(), bar_->ChannelButton(1)->isChecked());
+        });
     view_->SetScaleIndex(view_->ScaleIndex());
 }
 

@@ -8,6 +8,7 @@
 #include "settings/SettingsStore.h"
 #include "tracks/BlockMerge.h"
 #include "tracks/TrackEditing.h"
+#include "tracks/TrackTimes.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -47,6 +48,7 @@ CClickView::CClickView(CQuillon3Doc& doc, QWidget* parent) : QWidget(parent), do
     scheme_ = std::clamp(s.Get(settings::Background), 0, 2);
     thin_ = s.Get(settings::ThinTrace) != 0;
     graticule_ = s.Get(settings::Graticule) != 0;
+    showTimes_ = s.Get(settings::ShowTrackTimes) != 0;
     traceSep_ = std::max(0, s.Get(settings::TraceSep));
     index_ = ReadScaleSetting();
     doc_.AddObserver(this);
@@ -385,6 +387,14 @@ void CClickView::PaintLabels(QPainter& p, const Mapping& m)
         p.fillRect(box, Q(kLabelBack));
         p.setPen(Qt::white);
         p.drawText(box, Qt::AlignCenter, text);
+        if (!showTimes_ || boundary) continue;
+        // The track's start and length under its label.
+        const QString time = QString::fromStdString(
+            FormatMinutes((track.start - doc_.dataStart) / 4, doc_.sampleRate) + " +" +
+            FormatMinutes((track.end - track.start) / 4, doc_.sampleRate));
+        const QRectF timeBox(x, 4 + metrics.height(), metrics.horizontalAdvance(time) + 4, metrics.height());
+        p.fillRect(timeBox, Q(kLabelBack));
+        p.drawText(timeBox, Qt::AlignCenter, time);
     }
 }
 

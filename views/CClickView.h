@@ -147,6 +147,7 @@ private:
     int scheme_ = 0;
     bool thin_ = false;
     bool graticule_ = true;
+    bool showTimes_ = true;
     bool showLeft_ = true;
     bool showRight_ = true;
     bool playing_ = false;
