@@ -22,6 +22,7 @@
 #include "tracks/RescanTracks.h"
 #include "tracks/TracksMenu.h"
 #include "tracks/ui/CRescanTracksDialog.h"
+#include "views/CBoundaryFade.h"
 #include "views/CClickView.h"
 #include "views/CQuillon3View.h"
 
@@ -229,9 +230,19 @@ void CMainFrame::BuildWindows()
     strip_->SetContextMenu(stripMenu_);
     layout->addWidget(strip_);
     auto* split = new QSplitter(Qt::Horizontal, central);
-    view_ = new CClickView(doc_, split);
+    // The boundary fade display sits under the waveform view, whose
+    // boundary moves take their fades from it.
+    auto* wavePane = new QWidget(split);
+    auto* waveLayout = new QVBoxLayout(wavePane);
+    waveLayout->setContentsMargins(0, 0, 0, 0);
+    waveLayout->setSpacing(0);
+    view_ = new CClickView(doc_, wavePane);
+    auto* fade = new CBoundaryFade(doc_, wavePane);
+    waveLayout->addWidget(view_, 1);
+    waveLayout->addWidget(fade);
+    view_->SetFadeDisplay(fade);
     list_ = new CClickList(doc_, split);
-    split->addWidget(view_);
+    split->addWidget(wavePane);
     split->addWidget(list_);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);

@@ -1,5 +1,7 @@
 #include "CClickView.h"
 
+#include "views/CBoundaryFade.h"
+
 #include "declick/ClickListRows.h"
 #include "declick/CorrectionEdit.h"
 #include "document/CommandState.h"
@@ -466,7 +468,8 @@ void CClickView::ApplyAdjust()
     if (!Adjusting()) return;
     const EventRecord r = doc_.events[adjust_->Index()];
     if (r.IsMarker()) {
-        const BoundaryMarks marks = KeepFades(doc_, r.width, r.pos);
+        const fadeview::FadeLengths lengths = fadeDisplay_ ? fadeDisplay_->Lengths() : fadeview::LengthsOf(doc_, r.width);
+        const fadeview::Marks marks = fadeview::MarksFor(r.width, r.pos, lengths);
         adjust_->Apply(marks.fade, marks.silence);
     } else {
         adjust_->Apply();

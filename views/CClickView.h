@@ -33,6 +33,7 @@ class QPushButton;
 namespace kelvane {
 
 class CAdjustMode;
+class CBoundaryFade;
 
 inline constexpr const char* kMsgAdjustScale =
     "To Adjust/Insert a correction, the horizontal scale needs to be expanded\nContinuing will reset the Horizontal "
@@ -84,6 +85,9 @@ public:
     // The Delete key: the current correction or the block's, each after its
     // question.
     void DeleteKey();
+    // Where a moved boundary takes its fade and silence lengths; without
+    // one the track's own are kept.
+    void SetFadeDisplay(CBoundaryFade* display) { fadeDisplay_ = display; }
 
     // The context menu's commands go to the frame through this (the command
     // keys of the frame's set); without it the view runs its own.
@@ -163,6 +167,7 @@ private:
     QImage frame_;  // the last picture, shown again while an operation runs
 
     std::function<void(const char*)> commandHandler_;
+    CBoundaryFade* fadeDisplay_ = nullptr;
     std::vector<int16_t> readBuffer_;
     std::vector<clickview::Column> columns_;
     std::vector<clickview::Column> columnsOf_[2];  // left and right of the file being read

@@ -154,15 +154,6 @@ int32_t DragWidth(double d, int32_t S, int32_t oldWidth)
 
 int32_t BoundaryDrop(int32_t pos, int32_t dataAlign) { return dataAlign + pos / kSectorBytes * kSectorBytes; }
 
-BoundaryMarks KeepFades(const CQuillon3Doc& doc, int32_t markerWidth, int32_t newPos)
-{
-    const int32_t t = event::MarkerTrack(markerWidth);
-    if (t < 1 || t >= doc.tracks.Size()) return {newPos, newPos};
-    const TrackRecord& track = doc.tracks[t];
-    if (event::MarkerIsStart(markerWidth)) return {newPos + track.fadeIn, newPos - track.preSilence};
-    return {newPos - track.fadeOut, newPos + track.postSilence};
-}
-
 int32_t SoundEdge(const CQuillon3Doc& doc, const EventRecord& marker, int32_t limit)
 {
     const int32_t blocks = static_cast<int32_t>(doc.blockLevel.size());

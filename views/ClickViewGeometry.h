@@ -115,13 +115,6 @@ int32_t DragWidth(double d, int32_t S, int32_t oldWidth);
 // (dataAlign + a multiple of 2352).
 int32_t BoundaryDrop(int32_t pos, int32_t dataAlign);
 
-// The fade and silence marks that keep a boundary's fades as they are when
-// it moves to newPos (the marks the boundary fade display would show).
-struct BoundaryMarks {
-    int32_t fade = 0;
-    int32_t silence = 0;
-};
-BoundaryMarks KeepFades(const CQuillon3Doc& doc, int32_t markerWidth, int32_t newPos);
 // Where the sound of the boundary's track starts (start marker) or ends (end
 // marker), searching the block activity from the boundary into the track and
 // no further than `limit` units; the boundary itself when it is loud already.

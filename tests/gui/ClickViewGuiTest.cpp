@@ -25,6 +25,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/WavWriter.h"
 #include "tracks/TrackMarkers.h"
+#include "views/CBoundaryFade.h"
 #include "views/CClickView.h"
 
 #include <QApplication>
@@ -147,6 +148,21 @@ struct ViewSide {
 
 QColor At(const QImage& image, int x, int y) { return image.pixelColor(x, y); }
 
+void MouseOn(QWidget& w, QEvent::Type type, double x, Qt::MouseButtons buttons)
+{
+    const QPointF at(x, w.height() / 2.0);
+    QMouseEvent event(type, at, w.mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&w, &event);
+}
+
+void DragOn(QWidget& w, double from, double to)
+{
+    MouseOn(w, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    MouseOn(w, QEvent::MouseMove, to, Qt::LeftButton);
+    MouseOn(w, QEvent::MouseButtonRelease, to, Qt::NoButton);
+}
+
 int Count(const QImage& image, int x0, int x1, QColor colour)
 {
     int n = 0;
@@ -208,6 +224,36 @@ private slots:
         QCOMPARE(s.doc.tracks[2].start, start2 + kSectorBytes);
         QCOMPARE((s.doc.tracks[2].start - s.doc.dataAlign) % kSectorBytes, 0);
         QVERIFY(!s.view->Adjusting());
+    }
+
+    void aMovedBoundaryTakesItsFadesFromTheFadeDisplay()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        CBoundaryFade fade(s.doc);
+        fade.resize(400, 48);
+        fade.show();
+        s.view->SetFadeDisplay(&fade);
+        const int32_t start2 = s.doc.tracks[2].start;
+        s.Select(s.Index(start2, true, event::TrackStartMarker(2)));
+        QCOMPARE(fade.Lengths(), (fadeview::FadeLengths{0, 0}));
+        // 5 s a half over 200 pixels: 4410 units a pixel. Both handles sit at
+        // the boundary; the side of the press picks the fade or the silence.
+        DragOn(fade, 202, 300);
+        DragOn(fade, 198, 150);
+        QCOMPARE(fade.Lengths(), (fadeview::FadeLengths{100 * 4410, 50 * 4410}));
+        s.view->SetScaleIndex(kS500);
+        s.Drag(kCentre, kCentre + 73);
+        s.view->ApplyAdjust();
+        QCOMPARE(s.doc.tracks[2].start, start2 + kSectorBytes);
+        QCOMPARE(s.doc.tracks[2].fadeIn, 100 * 4410);
+        QCOMPARE(s.doc.tracks[2].preSilence, 50 * 4410);
+        QImage image = fade.Render(QSize(400, 48));
+        QCOMPARE(At(image, 250, 40), QColor(255, 255, 0));  // the fade's ramp
+        // With gapless tracks an inner boundary has no fades to show.
+        s.doc.gapless = 1;
+        image = fade.Render(QSize(400, 48));
+        QCOMPARE(At(image, 5, 5), QColor(128, 128, 0));
     }
 
     void arrowKeysStopAtABoundary()

@@ -5,6 +5,7 @@
 
 #include "tests/tracks/FinderTestDoc.h"
 #include "tracks/TrackMarkers.h"
+#include "views/BoundaryFadeGeometry.h"
 #include "views/ClickViewGeometry.h"
 #include "views/ClickViewScale.h"
 
@@ -281,12 +282,50 @@ TEST(ClickViewBoundary, LevelGraphAndTheMarksThatKeepTheFades)
 TEST(ClickViewBoundary, KeptFadesSurviveABoundaryMove)
 {
     TwoTracks t;
-    const BoundaryMarks start = KeepFades(t.d, event::TrackStartMarker(2), 190 * 4096);
+    const int32_t s2 = event::TrackStartMarker(2), e1 = event::TrackEndMarker(1);
+    EXPECT_EQ(fadeview::LengthsOf(t.d, s2), (fadeview::FadeLengths{100, 300}));
+    EXPECT_EQ(fadeview::LengthsOf(t.d, e1), (fadeview::FadeLengths{200, 400}));
+    const fadeview::Marks start = fadeview::MarksFor(s2, 190 * 4096, fadeview::LengthsOf(t.d, s2));
     EXPECT_EQ(start.fade - 190 * 4096, 100);     // fadeIn = F - h
     EXPECT_EQ(190 * 4096 - start.silence, 300);  // preSilence = h - S
-    const BoundaryMarks end = KeepFades(t.d, event::TrackEndMarker(1), 160 * 4096);
+    const fadeview::Marks end = fadeview::MarksFor(e1, 160 * 4096, fadeview::LengthsOf(t.d, e1));
     EXPECT_EQ(160 * 4096 - end.fade, 200);       // fadeOut = h - F
     EXPECT_EQ(end.silence - 160 * 4096, 400);    // postSilence = S - h
+    EXPECT_EQ(fadeview::LengthsOf(t.d, event::TrackStartMarker(7)), fadeview::FadeLengths{});
+}
+
+TEST(ClickViewBoundary, GaplessShowsOnlyAtInnerBoundaries)
+{
+    TwoTracks t;
+    EXPECT_FALSE(fadeview::ShowsGapless(t.d, event::TrackEndMarker(1)));
+    t.d.gapless = 1;
+    EXPECT_TRUE(fadeview::ShowsGapless(t.d, event::TrackEndMarker(1)));
+    EXPECT_TRUE(fadeview::ShowsGapless(t.d, event::TrackStartMarker(2)));
+    EXPECT_FALSE(fadeview::ShowsGapless(t.d, event::TrackStartMarker(1)));
+    EXPECT_FALSE(fadeview::ShowsGapless(t.d, event::TrackEndMarker(2)));
+}
+
+TEST(ClickViewBoundary, FadeHandlesStayInTheirHalves)
+{
+    // 200 pixels, 1000 units a half: 10 units a pixel.
+    const fadeview::Layout start{200, 1000, true}, end{200, 1000, false};
+    EXPECT_DOUBLE_EQ(start.FadeX(500), 150);
+    EXPECT_DOUBLE_EQ(start.SilenceX(500), 50);
+    EXPECT_DOUBLE_EQ(end.FadeX(500), 50);
+    EXPECT_DOUBLE_EQ(end.SilenceX(2000), 200);  // no further than its half
+    EXPECT_EQ(start.FadeAt(130), 300);
+    EXPECT_EQ(start.FadeAt(60), 0);             // dragged into the other half
+    EXPECT_EQ(start.FadeAt(260), 1000);
+    EXPECT_EQ(start.SilenceAt(60), 400);
+    EXPECT_EQ(end.FadeAt(60), 400);
+    using fadeview::Handle;
+    EXPECT_EQ(fadeview::HitHandle(start, {500, 500}, 152), Handle::Fade);
+    EXPECT_EQ(fadeview::HitHandle(start, {500, 500}, 47), Handle::Silence);
+    EXPECT_EQ(fadeview::HitHandle(start, {500, 500}, 100), Handle::None);
+    // Both at the boundary: the side of the mouse decides.
+    EXPECT_EQ(fadeview::HitHandle(start, {0, 0}, 102), Handle::Fade);
+    EXPECT_EQ(fadeview::HitHandle(start, {0, 0}, 98), Handle::Silence);
+    EXPECT_EQ(fadeview::HitHandle(end, {0, 0}, 102), Handle::Silence);
 }
 
 TEST(ClickViewLabels, TrackLabels)
