@@ -225,11 +225,21 @@ bool CWaveFile::Write24(const int32_t* values, int64_t n)
     int bytesPer = bits_ == 24 ? 3 : 2;
     scratch_.resize(static_cast<size_t>(n * bytesPer));
     uint8_t* out = scratch_.data();
-    for (int64_t i = 0; i < n; ++i, out += bytesPer) {
-        auto v = static_cast<uint32_t>(values[i]);
-        out[0] = static_cast<uint8_t>(v & 0xFF);
-        out[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
-        if (bytesPer == 3) out[2] = static_cast<uint8_t>((v >> 16) & 0xFF);
+    // One loop per width, so that the 16-bit one (the common case, and a
+    // whole pass's write-back) has no test inside.
+    if (bytesPer == 3) {
+        for (int64_t i = 0; i < n; ++i, out += 3) {
+            auto v = static_cast<uint32_t>(values[i]);
+            out[0] = static_cast<uint8_t>(v & 0xFF);
+            out[1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+            out[2] = static_cast<uint8_t>((v >> 16) & 0xFF);
+        }
+    } else {
+        for (int64_t i = 0; i < n; ++i) {
+            auto v = static_cast<uint32_t>(values[i]);
+            out[2 * i] = static_cast<uint8_t>(v & 0xFF);
+            out[2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+        }
     }
     return WriteRaw(scratch_.data(), n * bytesPer);
 }

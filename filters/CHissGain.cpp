@@ -54,10 +54,10 @@ void CHissGain::Apply(double* a, int channel)
     // Shrinks a rounded product below the exact one, with room to spare.
     const __m128d belowExact = _mm_set1_pd(1.0 - 0x1p-50);
     const __m128 decay = _mm_set1_ps(0.95f);
-    // The magnitudes and envelopes first: the square roots then overlap, and
-    // the tests below do not wait for them.
+    // The magnitudes and envelopes run some bins ahead of the gains: the
+    // square roots then overlap, and the tests below do not wait for them.
     alignas(16) double magnitude[kProfileBins];
-    for (int k = 0; k < kProfileBins; k += 2) {
+    const auto measure = [&](int k) {
         const double* p = a + 2 * k;
         const __m128d lo = _mm_loadu_pd(p), hi = _mm_loadu_pd(p + 2);
         const __m128d re = _mm_unpacklo_pd(lo, hi), im = _mm_unpackhi_pd(lo, hi);
@@ -66,8 +66,11 @@ void CHissGain::Apply(double* a, int channel)
         const __m128 decayed = _mm_mul_ps(decay, _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(&envelope[k]))));
         const __m128 env = _mm_max_ps(decayed, _mm_cvtpd_ps(mag));  // decayed > mag ? decayed : mag
         _mm_store_sd(reinterpret_cast<double*>(&envelope[k]), _mm_castps_pd(env));
-    }
+    };
+    constexpr int kAhead = 32;
+    for (int k = 0; k < kAhead; k += 2) measure(k);
     for (int k = 0; k < kProfileBins; k += 2) {
+        if (k + kAhead < kProfileBins) measure(k + kAhead);
         double* p = a + 2 * k;
         const __m128d lo = _mm_loadu_pd(p), hi = _mm_loadu_pd(p + 2);
         const __m128d re = _mm_unpacklo_pd(lo, hi), im = _mm_unpackhi_pd(lo, hi);
