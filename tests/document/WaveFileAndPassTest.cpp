@@ -81,6 +81,26 @@ TEST_F(WaveFileFixture, WriteAs24ClearsTheLowByteAndWrite24KeepsIt)
     for (int i = 0; i < kBase; ++i) ASSERT_EQ(bytes[i], 0xEE);
 }
 
+TEST_F(WaveFileFixture, Write24ToA16BitFileWritesEachValuesLowTwoBytes)
+{
+    file.SetBitsPerSample(16);
+    // Seven values: the packed loop's groups of four and a tail of three.
+    const int32_t values[7] = {0x12345, -70000, 32767, -32768, -1, 0, 258};
+    file.Seek(kBase);
+    ASSERT_TRUE(file.Write24(values, 7));
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(dir.file("w.wav"));
+    for (int i = 0; i < 7; ++i) {
+        const auto v = static_cast<uint32_t>(values[i]);
+        EXPECT_EQ(bytes[kBase + 2 * i], v & 0xFF) << i;
+        EXPECT_EQ(bytes[kBase + 2 * i + 1], (v >> 8) & 0xFF) << i;
+    }
+    EXPECT_EQ(bytes[kBase + 14], 0x12);  // untouched: the top byte of the fixture's fifth sample
+    file.Seek(kBase);
+    int32_t back[7];
+    ASSERT_EQ(file.Read24(back, 7), 7);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(back[i], static_cast<int16_t>(values[i])) << i;
+}
+
 TEST_F(WaveFileFixture, ShortReadsAndMissingFiles)
 {
     file.Seek(kBase + 4 * 30);
