@@ -202,7 +202,16 @@ int64_t CWaveFile::Read24From(int64_t offset, int32_t* values, int64_t n, std::v
             values[i] = high * 256 + in[0];
         }
     } else {
-        for (int64_t i = 0; i < whole; ++i, in += 2)
+        int64_t i = 0;
+#if defined(__SSE2__)
+        // Four little-endian samples at a time, each paired with itself and
+        // shifted down: sign-extended to 32 bits.
+        for (; i + 4 <= whole; i += 4, in += 8) {
+            const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(values + i), _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));
+        }
+#endif
+        for (; i < whole; ++i, in += 2)
             values[i] = static_cast<int16_t>(static_cast<uint16_t>(in[0] | (in[1] << 8)));
     }
     return whole;

@@ -99,6 +99,11 @@ TEST_F(WaveFileFixture, Write24ToA16BitFileWritesEachValuesLowTwoBytes)
     int32_t back[7];
     ASSERT_EQ(file.Read24(back, 7), 7);
     for (int i = 0; i < 7; ++i) EXPECT_EQ(back[i], static_cast<int16_t>(values[i])) << i;
+    // Read back from one frame on: the packed loop meets the values at
+    // another alignment.
+    file.Seek(kBase + 2);
+    ASSERT_EQ(file.Read24(back, 6), 6);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(back[i], static_cast<int16_t>(values[i + 1])) << i;
 }
 
 TEST_F(WaveFileFixture, ShortReadsAndMissingFiles)
