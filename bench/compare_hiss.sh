@@ -53,7 +53,7 @@ import json, sys
 t = json.load(open(sys.argv[1]))
 print(t['sample_rate'], t['tracks'][0]['start'] / t['sample_rate'], t['frames'] / t['sample_rate'])" "$dir/truth.json")
   # The lead-in's noise, a tenth of a second clear of either end.
-  from=0.1
+  from=0.10
   to=$(echo "$leadin - 0.1" | bc -l | xargs printf '%.2f')
   before=$(snr "$dir" "$dir/side.wav" "$side.none")
   printf '\n%s: %.1f s at %s Hz, lead-in %.2f s, SNR of the side %s dB\n' "$side" "$audio" "$rate" "$leadin" "$before"
