@@ -470,9 +470,15 @@ void CClickView::ApplyAdjust()
     if (r.IsMarker()) {
         const fadeview::FadeLengths lengths = fadeDisplay_ ? fadeDisplay_->Lengths() : fadeview::LengthsOf(doc_, r.width);
         const fadeview::Marks marks = fadeview::MarksFor(r.width, r.pos, lengths);
+        const bool was = inAdjustCall_;
+        inAdjustCall_ = true;
         adjust_->Apply(marks.fade, marks.silence);
+        inAdjustCall_ = was;
     } else {
+        const bool was = inAdjustCall_;
+        inAdjustCall_ = true;
         adjust_->Apply();
+        inAdjustCall_ = was;
     }
     EndAdjust();
 }
@@ -480,8 +486,20 @@ void CClickView::ApplyAdjust()
 void CClickView::AbortAdjust()
 {
     if (!Adjusting()) return;
+    const bool was = inAdjustCall_;
+    inAdjustCall_ = true;
     adjust_->Abort();
+    inAdjustCall_ = was;
     EndAdjust();
+}
+
+void CClickView::AdjustTo(int32_t width, int32_t pos)
+{
+    // The edit tells the views itself; that notice is no outside change.
+    const bool was = inAdjustCall_;
+    inAdjustCall_ = true;
+    adjust_->Adjust(width, pos);
+    inAdjustCall_ = was;
 }
 
 void CClickView::EndAdjust()
@@ -543,6 +561,15 @@ void CClickView::DeleteKey()
     update();
 }
 
+void CClickView::OnDocUpdate()
+{
+    // A block marked or another record chosen elsewhere (the list, the
+    // strip) ends an adjustment as Abort does: the block's commands could
+    // take away the record being adjusted.
+    if (Adjusting() && !inAdjustCall_ && (doc_.HasBlock() || doc_.selectedEvent != adjust_->Index())) AbortAdjust();
+    update();
+}
+
 void CClickView::OnDocReset()
 {
     drag_ = Drag::None;
@@ -580,7 +607,7 @@ void CClickView::MoveCursor(int dir, bool shift, bool ctrl)
         const EventRecord r = doc_.events[adjust_->Index()];
         const int64_t frames = ArrowFrames(FramesPerDivision(), width(), true, shift, ctrl);
         const int64_t pos = std::clamp<int64_t>(r.pos + dir * frames * 4, doc_.dataStart, doc_.dataEnd);
-        adjust_->Adjust(r.width, static_cast<int32_t>(pos));
+        AdjustTo(r.width, static_cast<int32_t>(pos));
         return;
     }
     const ArrowMove move =
@@ -611,7 +638,7 @@ void CClickView::mousePressEvent(QMouseEvent* event)
     const double cx = width() / 2.0;
     if (adjusting && (event->modifiers() & Qt::ShiftModifier) && !CurrentIsBoundary()) {
         const EventRecord r = doc_.events[adjust_->Index()];
-        adjust_->Adjust(r.width, m.Position(x));
+        AdjustTo(r.width, m.Position(x));
         return;
     }
     if (CurrentIsCorrection() && (m.S < kAdjustScaleLimit || adjusting) &&
@@ -651,7 +678,7 @@ void CClickView::mouseMoveEvent(QMouseEvent* event)
         if (!Adjusting()) break;
         const EventRecord r = doc_.events[adjust_->Index()];
         const int32_t w = DragWidth(x - width() / 2.0, m.S, r.width);
-        if (w != r.width) adjust_->Adjust(w, 0);
+        if (w != r.width) AdjustTo(w, 0);
         break;
     }
     case Drag::BlockMove: {
@@ -682,7 +709,7 @@ void CClickView::mouseReleaseEvent(QMouseEvent* event)
     const double x = event->position().x();
     if (drag == Drag::Boundary && Adjusting()) {
         const EventRecord r = doc_.events[adjust_->Index()];
-        adjust_->Adjust(r.width, BoundaryDrop(m.Position(x), doc_.dataAlign));
+        AdjustTo(r.width, BoundaryDrop(m.Position(x), doc_.dataAlign));
     } else if (drag == Drag::Select) {
         if (std::fabs(x - pressX_) > 2) MarkBlock(doc_, m.Position(std::min(x, pressX_)), m.Position(std::max(x, pressX_)));
         else CancelBlock();

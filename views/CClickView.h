@@ -99,7 +99,7 @@ public:
     QImage Render(QSize size);
 
     void OnDocReset() override;
-    void OnDocUpdate() override { update(); }
+    void OnDocUpdate() override;
     void OnTracksChanged() override { update(); }
 
 signals:
@@ -138,6 +138,7 @@ private:
     void PaintLabels(QPainter& p, const clickview::Mapping& m);
     void ShowAdjustDialog();
     void EndAdjust();
+    void AdjustTo(int32_t width, int32_t pos);
     void MoveCursor(int dir, bool shift, bool ctrl);
     void UpdateCursorShape(double x);
     void RunCommand(const char* key);
@@ -157,6 +158,7 @@ private:
     bool playing_ = false;
 
     std::unique_ptr<CAdjustMode> adjust_;
+    bool inAdjustCall_ = false;  // the mode's own edit is telling the views
     QDialog* adjustDialog_ = nullptr;
     QLabel* adjustText_ = nullptr;
 

@@ -204,6 +204,15 @@ private slots:
         QCOMPARE(s.doc.events[i].width, 300);
         QCOMPARE(s.doc.events[i].mag, event::kMagEdited);
         QVERIFY(!s.view->AdjustDialog()->isVisible());
+
+        // A block marked elsewhere during an adjustment aborts it.
+        s.view->SetScaleIndex(kS5);
+        s.Drag(kCentre - 380, kCentre - 100);  // width 300: (75 x 25 + 25) / 5 = 380 pixels out
+        QVERIFY(s.view->Adjusting());
+        QCOMPARE(s.doc.events[i].width, 80);
+        MarkBlock(s.doc, s.Pos(2 * kRate), s.Pos(4 * kRate));
+        QVERIFY(!s.view->Adjusting());
+        QCOMPARE(s.doc.events[i].width, 300);
     }
 
     void aBoundaryDroppedBetweenSectorsSnapsToTheGrid()
