@@ -288,6 +288,18 @@ void CMainFrame::ConnectView()
         QAction* action = Action(key);
         if (action->isEnabled()) action->trigger();
     });
+    // Delete and Insert have no menu entry but work wherever the focus is
+    // in the window, as the view's own keys.
+    const auto key = [this](QKeySequence sequence, std::function<void()> run) {
+        auto* action = new QAction(this);
+        action->setShortcut(sequence);
+        addAction(action);
+        connect(action, &QAction::triggered, this, [this, run] {
+            if (!busy_) run();
+        });
+    };
+    key(QKeySequence(Qt::Key_Delete), [this] { view_->DeleteKey(); });
+    key(QKeySequence(Qt::Key_Insert), [this] { view_->StartAdjust(); });
     connect(view_, &CClickView::adjustChanged, this, [this] { UpdateCommands(); });
     connect(view_, &CClickView::scaleChanged, this, [this](int index, int32_t s) {
         const clickview::ScaleLabel label = clickview::LabelFor(s, doc_.sampleRate);

@@ -11,6 +11,7 @@
 #include "app/CMainFrame.h"
 #include "app/CQtInteraction.h"
 #include "app/Startup.h"
+#include "declick/ui/CClickList.h"
 #include "declick/CCorrector.h"
 #include "declick/ui/CScanOptionsDialog.h"
 #include "declick/ClickListRows.h"
@@ -481,6 +482,19 @@ private slots:
         QCOMPARE(caption, QString(kCaptionRescanBlock));
         QCOMPARE(doc.events.Size(), before);
         QVERIFY(doc.HasBlock());
+
+        // Delete reaches the view from anywhere in the window: with the
+        // block marked it asks the block's question.
+        std::vector<std::string> asked;
+        app.Ui().SetAnswerer([&asked](const CQtInteraction::Question& q) -> std::optional<MbAnswer> {
+            asked.push_back(q.text);
+            return MbAnswer::Cancel;
+        });
+        frame.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&frame));
+        frame.ClickList()->setFocus();
+        QTest::keyClick(frame.ClickList(), Qt::Key_Delete);
+        QCOMPARE(asked, (std::vector<std::string>{kMsgRemoveBlock}));
 
         // Remove Corrections asks, then empties the block.
         int inBlock = 0;
