@@ -43,6 +43,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QCheckBox>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
@@ -312,6 +313,8 @@ void CMainFrame::ConnectView()
             [this](int position) { view_->SetTraceSeparation(std::clamp(position, 0, 8) * 50); });
     connect(bar_->VerticalSpin(), &QSpinBox::valueChanged, view_,
             [this] { view_->SetVerticalScale(bar_->VerticalValue()); });
+    connect(bar_->AutoScaleBox(), &QCheckBox::toggled, view_, &CClickView::SetAutoScale);
+    view_->SetAutoScale(bar_->AutoScaleBox()->isChecked());
     for (int channel = 0; channel < 2; ++channel)
         connect(bar_->ChannelButton(channel), &QToolButton::toggled, view_, [this] {
             view_->SetShowChannels(bar_->ChannelButton(0)->isChecked(), bar_->ChannelButton(1)->isChecked());

@@ -94,6 +94,12 @@ void CClickView::SetVerticalScale(int32_t v)
     update();
 }
 
+void CClickView::SetAutoScale(bool on)
+{
+    autoScale_ = on;
+    update();
+}
+
 void CClickView::SetTraceSeparation(int pixels)
 {
     traceSep_ = std::max(0, pixels);
@@ -259,12 +265,63 @@ void CClickView::PaintTraces(QPainter& p, const Mapping& m, int height)
     const bool shown[2] = {showLeft_, showRight_};
     const TracePlan plan = PlanTraces(m, doc_.blockEnvelope.size());
     if (plan.Empty()) return;
-    const auto columnLines = [&](int ch) {
+
+    // Gather first: the automatic vertical scale needs every trace's peak.
+    // f = 0 the uncorrected (source) file, 1 the corrected (working) one;
+    // the envelope stands for the corrected trace.
+    const bool sparse = !plan.envelope && m.S < kPixelsPerDivision;
+    int64_t counts[2] = {0, 0};
+    if (plan.envelope) {
+        for (int ch = 0; ch < 2; ++ch) EnvelopeColumns(doc_.blockEnvelope, plan, ch, m, columnsOf_[1][ch]);
+        counts[1] = plan.Count();
+    } else {
+        const int64_t frames = plan.Count();
+        CWaveFile* files[2] = {&doc_.sourceFile, &doc_.workingFile};
+        for (int f = 0; f < 2; ++f) {
+            if (!files[f]->IsOpen()) continue;
+            // Few frames: read them all and draw a line through them. Many:
+            // read in pieces that stay in the cache and keep each column's
+            // extremes. ReadAt leaves the offset of a pass on the file alone.
+            const int64_t piece = sparse ? frames : std::min<int64_t>(frames, kColumnPieceFrames);
+            std::vector<int16_t>& buffer = readBuffers_[f];
+            buffer.resize(static_cast<size_t>(2 * piece));
+            for (int64_t done = 0; done < frames;) {
+                const int32_t at = static_cast<int32_t>(plan.first + done * 4);
+                const int64_t got = files[f]->ReadAt(at, buffer.data(), std::min(piece, frames - done) * 4) / 4;
+                if (got <= 0) break;
+                if (!sparse) SampleColumns(buffer.data(), got, at, m, columnsOf_[f][0], columnsOf_[f][1], done > 0);
+                done += got;
+                counts[f] = done;
+            }
+        }
+    }
+
+    int32_t v = verticalScale_;
+    if (autoScale_) {
+        int32_t peak = 1;
+        for (int f = 0; f < 2; ++f) {
+            if (counts[f] <= 0) continue;
+            for (int ch = 0; ch < 2; ++ch) {
+                if (!shown[ch]) continue;
+                if (sparse) {
+                    for (int64_t i = 0; i < counts[f]; ++i)
+                        peak = std::max(peak, std::abs(int32_t{readBuffers_[f][static_cast<size_t>(2 * i + ch)]}));
+                } else {
+                    for (const Column& c : columnsOf_[f][ch])
+                        if (c.any) peak = std::max({peak, std::abs(c.lo), std::abs(c.hi)});
+                }
+            }
+        }
+        v = AutoVerticalScale(peak, traceSep_, height);
+    }
+    shownVerticalScale_ = v;
+
+    const auto columnLines = [&](const std::vector<Column>& columns, int ch) {
         QVector<QLineF> lines;
-        lines.reserve(static_cast<int>(columns_.size()));
+        lines.reserve(static_cast<int>(columns.size()));
         const Column* prev = nullptr;
-        for (size_t x = 0; x < columns_.size(); ++x) {
-            const Column& c = columns_[x];
+        for (size_t x = 0; x < columns.size(); ++x) {
+            const Column& c = columns[x];
             if (!c.any) {
                 prev = nullptr;
                 continue;
@@ -276,64 +333,29 @@ void CClickView::PaintTraces(QPainter& p, const Mapping& m, int height)
                 hi = std::max(hi, prev->lo);
             }
             const double px = static_cast<double>(x) + 0.5;
-            lines.append(QLineF(px, TraceY(centres[ch], hi, verticalScale_), px,
-                                TraceY(centres[ch], lo, verticalScale_) + 0.01));
+            lines.append(QLineF(px, TraceY(centres[ch], hi, v), px, TraceY(centres[ch], lo, v) + 0.01));
             prev = &c;
         }
         return lines;
     };
-    if (plan.envelope) {
-        const Rgb colours[2] = {kCorrectedLeft, kCorrectedRight};
-        for (int ch = 0; ch < 2; ++ch) {
-            if (!shown[ch]) continue;
-            EnvelopeColumns(doc_.blockEnvelope, plan, ch, m, columns_);
-            p.setPen(QPen(Q(colours[ch]), 1));
-            p.drawLines(columnLines(ch));
-        }
-        return;
-    }
-    const int64_t frames = plan.Count();
     p.setRenderHint(QPainter::Antialiasing, false);
-    CWaveFile* files[2] = {&doc_.sourceFile, &doc_.workingFile};
-    const bool sparse = m.S < kPixelsPerDivision;
     for (int f = 0; f < 2; ++f) {
-        CWaveFile& file = *files[f];
-        if (!file.IsOpen()) continue;
-        // Few frames: read them all and draw a line through them. Many: read
-        // in pieces that stay in the cache and keep each column's extremes.
-        // ReadAt leaves the offset of a pass that works on the file alone.
-        const int64_t piece = sparse ? frames : std::min<int64_t>(frames, kColumnPieceFrames);
-        readBuffer_.resize(static_cast<size_t>(2 * piece));
-        int64_t n = 0;
-        for (int64_t done = 0; done < frames;) {
-            const int32_t at = static_cast<int32_t>(plan.first + done * 4);
-            const int64_t got = file.ReadAt(at, readBuffer_.data(), std::min(piece, frames - done) * 4) / 4;
-            if (got <= 0) break;
-            if (!sparse) {
-                SampleColumns(readBuffer_.data(), got, at, m, columnsOf_[0], columnsOf_[1], done > 0);
-            }
-            done += got;
-            n = done;
-        }
-        if (n <= 0) continue;
+        if (counts[f] <= 0) continue;
         for (int ch = 0; ch < 2; ++ch) {
             if (!shown[ch]) continue;
             QPen pen(f == 0 ? Q(kUncorrected) : Q(ch == 0 ? kCorrectedLeft : kCorrectedRight));
-            pen.setWidth(f == 0 || thin_ ? 1 : 2);
+            pen.setWidth(f == 0 || thin_ || plan.envelope ? 1 : 2);
             if (f == 0 && thin_) pen.setStyle(Qt::DotLine);
             p.setPen(pen);
-            if (m.S < kPixelsPerDivision) {
-                // Fewer frames than pixels: a line through the samples.
+            if (sparse) {
                 QVector<QPointF> points;
-                points.reserve(static_cast<int>(n));
-                for (int64_t i = 0; i < n; ++i)
+                points.reserve(static_cast<int>(counts[f]));
+                for (int64_t i = 0; i < counts[f]; ++i)
                     points.append(QPointF(m.X(plan.first + 4 * i),
-                                          TraceY(centres[ch], readBuffer_[static_cast<size_t>(2 * i + ch)], verticalScale_)));
+                                          TraceY(centres[ch], readBuffers_[f][static_cast<size_t>(2 * i + ch)], v)));
                 p.drawPolyline(points.constData(), static_cast<int>(points.size()));
             } else {
-                columns_.swap(columnsOf_[ch]);
-                p.drawLines(columnLines(ch));
-                columns_.swap(columnsOf_[ch]);
+                p.drawLines(columnLines(columnsOf_[f][ch], ch));
             }
         }
     }

@@ -60,6 +60,11 @@ public:
     void ZoomIn() { SetScaleIndex(index_ - 1); }
     void ZoomOut() { SetScaleIndex(index_ + 1); }
     void SetVerticalScale(int32_t v);
+    // "Auto S.": the view picks the vertical scale that fits the visible
+    // peak into the traces' room at each repaint.
+    void SetAutoScale(bool on);
+    // The vertical scale the last repaint used.
+    int32_t ShownVerticalScale() const { return shownVerticalScale_; }
     void SetTraceSeparation(int pixels);
     int Scheme() const { return scheme_; }
     void SetScheme(int scheme);  // stored under "Background" at once
@@ -148,6 +153,8 @@ private:
     clickview::ScaleMode mode_ = clickview::ScaleMode::Wave;
     int index_ = 4;
     int32_t verticalScale_ = 500;
+    int32_t shownVerticalScale_ = 500;
+    bool autoScale_ = false;
     int traceSep_ = 100;
     int scheme_ = 0;
     bool thin_ = false;
@@ -170,9 +177,8 @@ private:
 
     std::function<void(const char*)> commandHandler_;
     CBoundaryFade* fadeDisplay_ = nullptr;
-    std::vector<int16_t> readBuffer_;
-    std::vector<clickview::Column> columns_;
-    std::vector<clickview::Column> columnsOf_[2];  // left and right of the file being read
+    std::vector<int16_t> readBuffers_[2];                // uncorrected, corrected
+    std::vector<clickview::Column> columnsOf_[2][2];  // [file][channel]
 };
 
 }  // namespace kelvane

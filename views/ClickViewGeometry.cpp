@@ -96,6 +96,12 @@ void EnvelopeColumns(const std::vector<std::array<int8_t, 4>>& envelope, const T
     }
 }
 
+int32_t AutoVerticalScale(int32_t peak, int traceSeparation, int height)
+{
+    const double room = std::max(8.0, (traceSeparation >= 20 ? traceSeparation / 2.0 : height / 2.0) - 2.0);
+    return std::max<int32_t>(1, static_cast<int32_t>(std::ceil(std::max(1, peak) * 1.6 / room)));
+}
+
 int LevelHeight(int32_t activity)
 {
     const double h = 40.0 * std::log10(static_cast<double>(std::max(activity, 1))) - 200.0;

@@ -71,6 +71,10 @@ void EnvelopeColumns(const std::vector<std::array<int8_t, 4>>& envelope, const T
 
 // y of a value v on a trace centred at `centre`: centre - v x 1.6 / V.
 inline double TraceY(double centre, int32_t v, int32_t verticalScale) { return centre - v * 1.6 / verticalScale; }
+// The smallest V at which a peak stays inside its trace's room: half the
+// trace separation (half the height when the traces lie on each other),
+// less 2 pixels.
+int32_t AutoVerticalScale(int32_t peak, int traceSeparation, int height);
 
 // The level graph at a track boundary, per pixel column: the height of the
 // block activity (max(0, 40 log10(max(activity, 1)) - 200) pixels) and the

@@ -433,6 +433,26 @@ private slots:
         QCOMPARE(At(image, 490, 30), QColor(255, 255, 255));
         QCOMPARE(At(image, 520, 30), QColor(0, 0, 0));
         // Far out the traces come from the block envelope.
+        // Auto S.: the tone's peak (8000) fills the 48 pixels above the left
+        // centre line instead of a third of them.
+        s.Cursor(s.Pos(6 * kRate));
+        s.doc.blockStart = s.doc.blockEnd = 0;
+        image = s.view->Render(QSize(kWidth, kHeight));
+        QCOMPARE(s.view->ShownVerticalScale(), 500);
+        const auto greenAbove = [](const QImage& img, int y) {
+            int n = 0;
+            for (int yy = 0; yy < y; ++yy)
+                for (int x = 0; x < img.width(); ++x) n += img.pixelColor(x, yy) == QColor(0, 192, 0);
+            return n;
+        };
+        QCOMPARE(greenAbove(image, 150 - 30), 0);
+        s.view->SetAutoScale(true);
+        image = s.view->Render(QSize(kWidth, kHeight));
+        QCOMPARE(s.view->ShownVerticalScale(), 267);
+        QVERIFY(greenAbove(image, 150 - 30) > 0);
+        QCOMPARE(greenAbove(image, 150 - 50), 0);
+        s.view->SetAutoScale(false);
+
         // A 20-second side reaches that only in a narrow view.
         s.view->SetScheme(0);
         s.view->resize(300, kHeight);

@@ -137,6 +137,17 @@ TEST(ClickViewColumns, ColumnsHoldTheExtremesOfTheirSamplesAndEnvelopeBlocks)
     EXPECT_EQ(left[5].hi, 5 * 256);
 }
 
+TEST(ClickViewMapping, AutomaticVerticalScaleFitsThePeakIntoItsRoom)
+{
+    // Separation 100: 48 pixels of room above and below each centre line.
+    EXPECT_EQ(AutoVerticalScale(8000, 100, 400), 267);
+    EXPECT_GE(TraceY(0, 8000, AutoVerticalScale(8000, 100, 400)), -48.0);
+    EXPECT_LT(TraceY(0, 8000, AutoVerticalScale(8000, 100, 400) - 1), -48.0);
+    // Traces on each other: half the height.
+    EXPECT_EQ(AutoVerticalScale(8000, 0, 400), 65);
+    EXPECT_EQ(AutoVerticalScale(0, 100, 400), 1);
+}
+
 TEST(ClickViewDrag, WidthDragsOfOneHundredPixels)
 {
     EXPECT_EQ(DragWidth(100, 5, 0), 80);
