@@ -144,4 +144,6 @@ QString CKelvaneBar::CursorText(qint64 frames, int sampleRate)
 
 void CKelvaneBar::SetCursorFrames(qint64 frames, int sampleRate) { cursor_->setText(CursorText(frames, sampleRate)); }
 
+QString CKelvaneBar::CursorShown() const { return cursor_->text(); }
+
 }  // namespace kelvane

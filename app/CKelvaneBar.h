@@ -33,6 +33,7 @@ public:
     // "%s%02d:%02d:%03d" of a frame count from the reference point.
     static QString CursorText(qint64 frames, int sampleRate);
     void SetCursorFrames(qint64 frames, int sampleRate);
+    QString CursorShown() const;
 
     // The waveform view's scale as the bar shows it: the index in the spin,
     // the value and its unit ("H Smp/Div", ...) beside it.

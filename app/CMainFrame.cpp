@@ -417,6 +417,13 @@ void CMainFrame::OnDocUpdate()
 {
     UpdateStatusPanes();
     UpdateCommands();
+    // The cursor's time counts from the start of the track it lies in, as
+    // the correction list's rows do.
+    if (const EventRecord* current = doc_.CurrentEvent(); current && doc_.status >= kStatusNotScanned) {
+        const int32_t track = TrackHolding(doc_, current->pos);
+        const int32_t reference = track > 0 ? doc_.tracks[track].start : doc_.dataStart;
+        bar_->SetCursorFrames((current->pos - reference) / 4, doc_.sampleRate);
+    }
 }
 
 void CMainFrame::OnTracksChanged()

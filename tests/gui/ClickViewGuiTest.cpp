@@ -541,6 +541,17 @@ private slots:
         menu->actions()[0]->trigger();
         QCOMPARE(doc.TrackCount(), tracks + 1);
 
+        // The cursor's time on the display bar counts from its track's start.
+        SelectEvent(doc, -1);
+        doc.cursorEvent.pos = doc.tracks[2].start + 4 * (2 * 44100 + 441);
+        doc.NotifyUpdate();
+        QCOMPARE(frame.DisplayBar()->CursorShown(), QString("00:02:010"));
+        // A gap belongs to the track before it.
+        doc.cursorEvent.pos = doc.tracks[2].start - 4 * 441;
+        doc.NotifyUpdate();
+        QCOMPARE(frame.DisplayBar()->CursorShown(),
+                 CKelvaneBar::CursorText((doc.cursorEvent.pos - doc.tracks[1].start) / 4, doc.sampleRate));
+
         // The display bar follows the view's scale, and its spin sets it.
         view->SetScaleIndex(12);
         QCOMPARE(frame.DisplayBar()->HorizontalSpin()->value(), 12);
