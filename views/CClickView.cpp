@@ -72,16 +72,22 @@ int CClickView::ReadScaleSetting() const
 void CClickView::SetMode(ScaleMode mode)
 {
     mode_ = mode;
-    SetScaleIndex(ReadScaleSetting());
+    ApplyScaleIndex(ReadScaleSetting(), false);
 }
 
-void CClickView::SetScaleIndex(int index)
+void CClickView::SetScaleIndex(int index) { ApplyScaleIndex(index, true); }
+
+void CClickView::ApplyScaleIndex(int index, bool store)
 {
     const std::span<const int32_t> table = ScaleTable(doc_, mode_);
     int highest = TopIndex(mode_);
     if (Loaded() && table.size() > 1) highest = HighestIndex(table, highest, (doc_.dataEnd - doc_.dataStart) / 4, width());
+    const int old = index_;
     index_ = ClampIndex(index, highest);
-    doc_.Settings().Set(mode_ == ScaleMode::Wave ? settings::WaveScale : settings::TrackScale, index_);
+    // Only a choice is remembered: a window narrowed for a moment, or a
+    // short recording, limits the scale without forgetting the user's.
+    if (store && index_ != old)
+        doc_.Settings().Set(mode_ == ScaleMode::Wave ? settings::WaveScale : settings::TrackScale, index_);
     emit scaleChanged(index_, FramesPerDivision());
     update();
 }
@@ -186,7 +192,7 @@ void CClickView::paintEvent(QPaintEvent*)
 void CClickView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    if (Loaded()) SetScaleIndex(index_);
+    if (Loaded()) ApplyScaleIndex(std::max(index_, ReadScaleSetting()), false);
 }
 
 void CClickView::Paint(QPainter& p, QSize size)
@@ -595,7 +601,7 @@ void CClickView::OnDocUpdate()
 void CClickView::OnDocReset()
 {
     drag_ = Drag::None;
-    if (Loaded()) SetScaleIndex(index_);
+    if (Loaded()) ApplyScaleIndex(std::max(index_, ReadScaleSetting()), false);
     update();
 }
 

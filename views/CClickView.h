@@ -148,6 +148,8 @@ private:
     void UpdateCursorShape(double x);
     void RunCommand(const char* key);
     int ReadScaleSetting() const;
+    // Limits index to what fits and shows it; `store` remembers it too.
+    void ApplyScaleIndex(int index, bool store);
 
     CQuillon3Doc& doc_;
     clickview::ScaleMode mode_ = clickview::ScaleMode::Wave;

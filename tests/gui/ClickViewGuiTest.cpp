@@ -283,6 +283,22 @@ private slots:
         QCOMPARE(s.doc.selectedEvent, s.Index(end1, true, event::TrackEndMarker(1)));
     }
 
+    void aWiderWindowLimitsTheScaleWithoutForgettingIt()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        s.view->SetScaleIndex(13);  // 44100 frames a division: the whole side in 20 divisions
+        QCOMPARE(s.view->ScaleIndex(), 13);
+        QCOMPARE(s.settings.Get(settings::WaveScale), 13);
+        s.view->resize(1200, kHeight);  // 24 divisions would show more than the side
+        QCOMPARE(s.view->ScaleIndex(), 12);
+        QCOMPARE(s.settings.Get(settings::WaveScale), 13);
+        s.view->resize(kWidth, kHeight);
+        QCOMPARE(s.view->ScaleIndex(), 13);
+        s.view->ZoomIn();
+        QCOMPARE(s.settings.Get(settings::WaveScale), 12);
+    }
+
     void adjustAtTwoThousandFramesAsksAndNoLeavesTheModeOff()
     {
         ViewSide s;
