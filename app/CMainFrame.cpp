@@ -38,6 +38,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -238,9 +239,13 @@ void CMainFrame::BuildWindows()
     waveLayout->setContentsMargins(0, 0, 0, 0);
     waveLayout->setSpacing(0);
     view_ = new CClickView(doc_, wavePane);
+    auto* scroll = new QScrollBar(Qt::Horizontal, wavePane);
+    scroll->setObjectName("clickViewScroll");
     auto* fade = new CBoundaryFade(doc_, wavePane);
     waveLayout->addWidget(view_, 1);
+    waveLayout->addWidget(scroll);
     waveLayout->addWidget(fade);
+    view_->SetScrollBar(scroll);
     view_->SetFadeDisplay(fade);
     list_ = new CClickList(doc_, split);
     split->addWidget(wavePane);

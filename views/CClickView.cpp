@@ -21,6 +21,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -89,6 +91,7 @@ void CClickView::ApplyScaleIndex(int index, bool store)
     if (store && index_ != old)
         doc_.Settings().Set(mode_ == ScaleMode::Wave ? settings::WaveScale : settings::TrackScale, index_);
     emit scaleChanged(index_, FramesPerDivision());
+    SyncScrollBar();
     update();
 }
 
@@ -595,6 +598,7 @@ void CClickView::OnDocUpdate()
     // strip) ends an adjustment as Abort does: the block's commands could
     // take away the record being adjusted.
     if (Adjusting() && !inAdjustCall_ && (doc_.HasBlock() || doc_.selectedEvent != adjust_->Index())) AbortAdjust();
+    SyncScrollBar();
     update();
 }
 
@@ -602,7 +606,44 @@ void CClickView::OnDocReset()
 {
     drag_ = Drag::None;
     if (Loaded()) ApplyScaleIndex(std::max(index_, ReadScaleSetting()), false);
+    SyncScrollBar();
     update();
+}
+
+// --- the scroll bar -----------------------------------------------------------------
+
+void CClickView::SetScrollBar(QScrollBar* bar)
+{
+    if (scrollBar_) disconnect(scrollBar_, nullptr, this, nullptr);
+    scrollBar_ = bar;
+    if (!bar) return;
+    bar->setOrientation(Qt::Horizontal);
+    connect(bar, &QScrollBar::valueChanged, this, &CClickView::OnScroll);
+    SyncScrollBar();
+}
+
+void CClickView::SyncScrollBar()
+{
+    if (!scrollBar_) return;
+    // Setting the range and value must not read back as the user scrolling.
+    const QSignalBlocker quiet(scrollBar_);
+    const ScrollRange r = Loaded() ? ScrollFor(MappingFor(width())) : ScrollRange{};
+    scrollBar_->setRange(0, r.maximum);
+    scrollBar_->setPageStep(r.page);
+    scrollBar_->setSingleStep(r.step);
+    scrollBar_->setValue(r.value);
+    scrollBar_->setEnabled(Loaded());
+}
+
+void CClickView::OnScroll(int value)
+{
+    // An adjustment keeps its record in view: leaving it would abort it.
+    if (!Loaded() || Busy() || Adjusting()) return SyncScrollBar();
+    const int32_t pos = ScrollPosition(MappingFor(width()), value);
+    if (pos == Centre() && doc_.selectedEvent < 1) return;
+    SelectEvent(doc_, -1);
+    doc_.cursorEvent.pos = pos;
+    doc_.NotifyUpdate();
 }
 
 // --- keys ------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "views/ClickViewScale.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -29,6 +30,7 @@ class QLabel;
 class QMenu;
 class QPainter;
 class QPushButton;
+class QScrollBar;
 
 namespace kelvane {
 
@@ -93,6 +95,10 @@ public:
     // Where a moved boundary takes its fade and silence lengths; without
     // one the track's own are kept.
     void SetFadeDisplay(CBoundaryFade* display) { fadeDisplay_ = display; }
+    // The horizontal scroll bar beside the view (the caller places it; the
+    // view keeps it in step): it spans the data in frames with a page of
+    // the visible width, and moving it puts the cursor at its centre frame.
+    void SetScrollBar(QScrollBar* bar);
 
     // The context menu's commands go to the frame through this (the command
     // keys of the frame's set); without it the view runs its own.
@@ -148,6 +154,8 @@ private:
     void UpdateCursorShape(double x);
     void RunCommand(const char* key);
     int ReadScaleSetting() const;
+    void SyncScrollBar();
+    void OnScroll(int value);
     // Limits index to what fits and shows it; `store` remembers it too.
     void ApplyScaleIndex(int index, bool store);
 
@@ -179,6 +187,7 @@ private:
 
     std::function<void(const char*)> commandHandler_;
     CBoundaryFade* fadeDisplay_ = nullptr;
+    QPointer<QScrollBar> scrollBar_;
     std::vector<int16_t> readBuffers_[2];                // uncorrected, corrected
     std::vector<clickview::Column> columnsOf_[2][2];  // [file][channel]
 };

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace kelvane::clickview {
 
@@ -156,6 +157,25 @@ int32_t DragWidth(double d, int32_t S, int32_t oldWidth)
     const int64_t n = static_cast<int64_t>(std::floor(2.0 * std::fabs(d) * S / 50.0));
     const int32_t code = n >= 75 ? 300 : static_cast<int32_t>(4 * n);
     return (oldWidth & (event::kLeftUncorrected | event::kRightUncorrected)) | code;
+}
+
+ScrollRange ScrollFor(const Mapping& m)
+{
+    ScrollRange r;
+    if (m.dataEnd <= m.dataStart) return r;
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    r.maximum = static_cast<int32_t>((static_cast<int64_t>(m.dataEnd) - m.dataStart) / 4);
+    r.page = static_cast<int32_t>(std::clamp<int64_t>(static_cast<int64_t>(m.S) * m.width / 50, 1, kMax));
+    r.step = std::max<int32_t>(1, m.S);
+    r.value = static_cast<int32_t>(std::clamp<int64_t>((static_cast<int64_t>(m.current) - m.dataStart) / 4, 0, r.maximum));
+    return r;
+}
+
+int32_t ScrollPosition(const Mapping& m, int64_t value)
+{
+    if (m.dataEnd <= m.dataStart) return m.dataStart;
+    const int64_t frames = (static_cast<int64_t>(m.dataEnd) - m.dataStart) / 4;
+    return static_cast<int32_t>(m.dataStart + 4 * std::clamp<int64_t>(value, 0, frames));
 }
 
 int32_t BoundaryDrop(int32_t pos, int32_t dataAlign) { return dataAlign + pos / kSectorBytes * kSectorBytes; }

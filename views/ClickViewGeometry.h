@@ -138,6 +138,22 @@ struct BlockRange {
 BlockRange MoveBlock(BlockRange block, int32_t delta, int32_t dataStart, int32_t dataEnd);
 BlockRange ResizeBlock(BlockRange block, BlockPart end, int32_t pos);
 
+// --- the horizontal scroll bar ----------------------------------------------
+
+// The scroll bar's range over the data, in frames: its value is the frame at
+// the view's centre counted from the data start (0 .. the data's frames, as
+// the centre never leaves the data), its page the frames the view shows.
+struct ScrollRange {
+    int32_t maximum = 0;
+    int32_t page = 1;
+    int32_t step = 1;  // one division, what an arrow key moves
+    int32_t value = 0;
+};
+ScrollRange ScrollFor(const Mapping& m);
+// The position a scroll bar value puts at the centre: on the frame grid,
+// inside the data.
+int32_t ScrollPosition(const Mapping& m, int64_t value);
+
 // --- keys and the double click ----------------------------------------------
 
 // Where an arrow key takes the cursor from `from` (dir -1 or +1) by `frames`:

@@ -35,6 +35,7 @@
 #include <QMenu>
 #include <QAction>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -283,6 +284,45 @@ private slots:
         QCOMPARE(s.doc.selectedEvent, s.Index(end1, true, event::TrackEndMarker(1)));
     }
 
+    void theScrollBarFollowsTheViewAndMovesIt()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        QScrollBar bar;
+        s.view->SetScrollBar(&bar);
+        s.view->SetScaleIndex(kS500);
+        const int frames = (s.doc.dataEnd - s.doc.dataStart) / 4;
+        QCOMPARE(bar.minimum(), 0);
+        QCOMPARE(bar.maximum(), frames);
+        QCOMPARE(bar.pageStep(), 500 * kWidth / 50);
+        // The view moving (a correction made current, the arrow keys) moves it.
+        const int32_t click = s.Index(s.Pos(5 * kRate));
+        s.Select(click);
+        QCOMPARE(bar.value(), 5 * kRate);
+        s.Cursor(s.Pos(2 * kRate));
+        QTest::keyClick(s.view.get(), Qt::Key_Right);
+        QCOMPARE(bar.value(), 2 * kRate + 500);
+        // Zooming keeps the centre and changes the page.
+        s.view->ZoomIn();
+        QCOMPARE(bar.pageStep(), 200 * kWidth / 50);
+        QCOMPARE(bar.value(), 2 * kRate + 500);
+        // Moving it puts the cursor at its centre frame, away from the
+        // correction that was current.
+        s.Select(click);
+        bar.setValue(7 * kRate);
+        QCOMPARE(s.doc.selectedEvent, -1);
+        QCOMPARE(s.doc.cursorEvent.pos, s.Pos(7 * kRate));
+        bar.triggerAction(QAbstractSlider::SliderPageStepAdd);
+        QCOMPARE(s.doc.cursorEvent.pos, s.Pos(7 * kRate + 200 * kWidth / 50));
+        // While a correction is being adjusted the bar stays on it.
+        s.Select(click);
+        QVERIFY(s.view->StartAdjust());
+        bar.setValue(kRate);
+        QCOMPARE(s.doc.selectedEvent, click);
+        QCOMPARE(bar.value(), 5 * kRate);
+        s.view->AbortAdjust();
+    }
+
     void aWiderWindowLimitsTheScaleWithoutForgettingIt()
     {
         ViewSide s;
@@ -495,6 +535,10 @@ private slots:
         CClickView* view = frame.WaveView();
         QVERIFY(view && view->isVisible());
         QCOMPARE(view->window(), &frame);
+        // The view's scroll bar sits under it and spans the side.
+        auto* scroll = frame.findChild<QScrollBar*>("clickViewScroll");
+        QVERIFY(scroll && scroll->isVisible());
+        QCOMPARE(scroll->maximum(), (doc.dataEnd - doc.dataStart) / 4);
 
         for (const char* key : {"blockRemove", "blockRescan", "blockSuperScan", "blockMerge", "cancelBlock"})
             QVERIFY2(!frame.Action(key)->isEnabled(), key);

@@ -66,6 +66,30 @@ TEST(ClickViewMapping, FiftyPixelsAreOneDivisionAndMouseXMapsBackOnTheFrameGrid)
     EXPECT_EQ(edge.Position(799), 1002);
 }
 
+TEST(ClickViewScroll, TheBarSpansTheDataWithAPageOfTheVisibleFramesAndMapsBackOnTheGrid)
+{
+    // 500,000 frames from position 2; 800 pixels at S = 50 show 800 frames.
+    const Mapping m{2 + 4 * 1000, 800, 50, 2, 2 + 4 * 500000};
+    const ScrollRange r = ScrollFor(m);
+    EXPECT_EQ(r.maximum, 500000);
+    EXPECT_EQ(r.page, 800);
+    EXPECT_EQ(r.step, 50);
+    EXPECT_EQ(r.value, 1000);
+    EXPECT_EQ(ScrollPosition(m, 1000), m.current);
+    EXPECT_EQ(ScrollPosition(m, -5), 2);
+    EXPECT_EQ(ScrollPosition(m, 600000), 2 + 4 * 500000);
+    // The widest scale on a 45-minute 96 kHz side: the page stays positive
+    // and the centre's frame is exact, no 32-bit overflow on the way.
+    const int32_t frames = 45 * 60 * 96000;
+    const Mapping wide{2 + 4 * (frames - 1), 1900, 13230000, 2, 2 + 4 * frames};
+    const ScrollRange w = ScrollFor(wide);
+    EXPECT_EQ(w.maximum, frames);
+    EXPECT_EQ(w.value, frames - 1);
+    EXPECT_GT(w.page, 0);
+    // No data: an empty bar.
+    EXPECT_EQ(ScrollFor(Mapping{2, 800, 50, 2, 2}).maximum, 0);
+}
+
 TEST(ClickViewMapping, ARepaintReadsAtMostTheVisibleStretchWhateverTheRecording)
 {
     for (int32_t S : kTable44) {
