@@ -286,6 +286,11 @@ void CMainFrame::ConnectView()
     on("zoomIn", [this] { view_->ZoomIn(); });
     on("zoomOut", [this] { view_->ZoomOut(); });
     on("grid", [this] { view_->SetGraticule(!view_->Graticule()); });
+    // The display bar is the view's scale window: hidden until asked for.
+    on("scale", [this] {
+        bar_->setVisible(bar_->isHidden());
+        UpdateCommands();
+    });
     on("bgClassic", [this] { view_->SetScheme(0); });
     on("bgWhite", [this] { view_->SetScheme(1); });
     on("bgGrey", [this] { view_->SetScheme(2); });
@@ -389,6 +394,7 @@ void CMainFrame::UpdateCommands()
         if (key == "statusBar") checked = statusBar()->isVisible();
         if (key == "splash") checked = store_.Get(settings::Splash) != 0;
         if (view_ && key == "grid") checked = view_->Graticule();
+        if (key == "scale") checked = bar_ && !bar_->isHidden();
         if (view_ && key.rfind("bg", 0) == 0)
             checked = view_->Scheme() == (key == "bgClassic" ? 0 : key == "bgWhite" ? 1 : 2);
         action->setEnabled(enabled && !busy_);

@@ -19,7 +19,7 @@ constexpr CommandSpec kCommands[] = {
     {"exit", "&File", nullptr, "E&xit", "", "Quit the application; prompts to save the tracks\nExit", nullptr, Rule::Always, Command::RescanAll, false, true},
 
     {"grid", "&View", nullptr, "Grid", "", "Show or hide the grid of the waveform view\nGrid", nullptr, Rule::Loaded, Command::RescanAll, true},
-    {"scale", "&View", nullptr, "Scale", "", "Show or hide the scale of the waveform view\nScale", nullptr, Rule::NotBuilt, Command::RescanAll, true},
+    {"scale", "&View", nullptr, "Scale", "", "Show or hide the scale of the waveform view\nScale", nullptr, Rule::Always, Command::RescanAll, true},
     {"bgClassic", "&View", "Background", "Classic", "", "Classic background for the waveform view\nClassic", nullptr, Rule::Always, Command::RescanAll, true},
     {"bgWhite", "&View", "Background", "White", "", "White background for the waveform view\nWhite", nullptr, Rule::Always, Command::RescanAll, true},
     {"bgGrey", "&View", "Background", "Grey", "", "Grey background for the waveform view\nGrey", nullptr, Rule::Always, Command::RescanAll, true},

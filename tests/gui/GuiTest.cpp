@@ -118,6 +118,19 @@ private slots:
             if (spec.rule == Rule::NotBuilt) QVERIFY2(!frame.Action(spec.key)->isEnabled(), spec.key);
         QVERIFY(frame.DisplayBar()->isHidden());
         QCOMPARE(frame.ClickList()->model()->rowCount(), 0);
+
+        // View > Scale shows the display bar and hides it again, with its
+        // check following; the grid's stored setting is left alone.
+        QAction* scale = frame.Action("scale");
+        QVERIFY(scale->isEnabled() && !scale->isChecked());
+        const int graticule = app->Store().Get(settings::Graticule);
+        scale->trigger();
+        QVERIFY(!frame.DisplayBar()->isHidden());
+        QVERIFY(scale->isChecked());
+        scale->trigger();
+        QVERIFY(frame.DisplayBar()->isHidden());
+        QVERIFY(!scale->isChecked());
+        QCOMPARE(app->Store().Get(settings::Graticule), graticule);
     }
 
     void openingTheDemoProcessesItAndFillsTheWindow()
