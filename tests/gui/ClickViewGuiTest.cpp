@@ -520,6 +520,28 @@ private slots:
         QCOMPARE(Count(image, 0, 300, QColor(0, 0, 255)), 0);
     }
 
+    void theStoredThinTraceDrawsThinnerTraces()
+    {
+        ViewSide s;
+        QVERIFY(s.ok);
+        s.Select(s.Index(s.Pos(3 * kRate)));
+        s.view->SetScaleIndex(kS50);
+        const QImage thick = s.view->Render(QSize(kWidth, kHeight));
+        // "ThinTrace" is read when a view is made: 1-pixel corrected traces
+        // and a dotted uncorrected one.
+        s.settings.Set(settings::ThinTrace, 1);
+        CClickView thinView(s.doc);
+        thinView.resize(kWidth, kHeight);
+        thinView.SetScaleIndex(kS50);
+        const QImage thin = thinView.Render(QSize(kWidth, kHeight));
+        for (QColor trace : {QColor(0, 192, 0), QColor(192, 0, 0)}) {
+            const int wide = Count(thick, 0, kWidth, trace), narrow = Count(thin, 0, kWidth, trace);
+            QVERIFY(narrow > 0);
+            QVERIFY2(narrow < wide * 3 / 4, qPrintable(QString("%1 vs %2").arg(narrow).arg(wide)));
+        }
+        QVERIFY(Count(thin, 445, 555, QColor(0, 0, 255)) < Count(thick, 445, 555, QColor(0, 0, 255)));
+    }
+
     void theMainWindowRunsTheBlockCommandsThroughTheView()
     {
         test::TempDir dir("kelvane-clickview-frame");
