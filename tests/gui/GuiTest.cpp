@@ -61,8 +61,6 @@ std::unique_ptr<CKelvaneApp> MakeApp(bool scanSettingsStored = true)
     return app;
 }
 
-QColor Colour(RowRgb c) { return QColor(c.r, c.g, c.b); }
-
 // Runs `act` on the modal dialog of type T once it is shown.
 template <typename T, typename Act>
 void WhenModal(Act act)
