@@ -106,31 +106,31 @@ CMainFrame::~CMainFrame() { doc_.RemoveObserver(this); }
 
 void CMainFrame::BuildCommands()
 {
-    for (const CommandSpec& spec : CommandSpecs()) {
-        auto* action = new QAction(QString::fromUtf8(spec.text), this);
-        action->setObjectName(spec.key);
-        const QString prompt = QString::fromUtf8(spec.prompt);
+    for (const CommandEntry& entry : CommandEntries()) {
+        auto* action = new QAction(QString::fromUtf8(entry.text), this);
+        action->setObjectName(entry.key);
+        const QString prompt = QString::fromUtf8(entry.prompt);
         action->setStatusTip(prompt.section('\n', 0, 0));
         action->setToolTip(prompt.section('\n', 1, 1));
-        action->setCheckable(spec.checkable);
-        if (spec.icon) action->setIcon(QIcon(spec.icon));
+        action->setCheckable(entry.checkable);
+        if (entry.icon) action->setIcon(QIcon(entry.icon));
         QList<QKeySequence> keys;
-        for (const QString& k : QString(spec.shortcuts).split(';', Qt::SkipEmptyParts)) keys << QKeySequence(k);
+        for (const QString& k : QString(entry.shortcuts).split(';', Qt::SkipEmptyParts)) keys << QKeySequence(k);
         action->setShortcuts(keys);
         addAction(action);  // shortcuts work with the toolbar hidden
-        actions_[spec.key] = action;
-        if (!spec.menu) continue;
-        QMenu*& menu = menus_[spec.menu];
-        if (!menu) menu = menuBar()->addMenu(spec.menu);
+        actions_[entry.key] = action;
+        if (!entry.menu) continue;
+        QMenu*& menu = menus_[entry.menu];
+        if (!menu) menu = menuBar()->addMenu(entry.menu);
         QMenu* target = menu;
-        if (spec.submenu) {
-            QMenu*& sub = menus_[QString(spec.menu) + "/" + spec.submenu];
+        if (entry.submenu) {
+            QMenu*& sub = menus_[QString(entry.menu) + "/" + entry.submenu];
             if (!sub) {
-                if (spec.separatorBefore) menu->addSeparator();
-                sub = menu->addMenu(spec.submenu);
+                if (entry.separatorBefore) menu->addSeparator();
+                sub = menu->addMenu(entry.submenu);
             }
             target = sub;
-        } else if (spec.separatorBefore) {
+        } else if (entry.separatorBefore) {
             menu->addSeparator();
         }
         target->addAction(action);
@@ -375,21 +375,21 @@ void CMainFrame::UpdateCommands()
     view.exists = view_ != nullptr;
     view.adjusting = view_ && view_->Adjusting();
     const int fadeLinear = store_.Get(settings::FadeLinear);
-    for (const CommandSpec& spec : CommandSpecs()) {
-        QAction* action = Action(spec.key);
+    for (const CommandEntry& entry : CommandEntries()) {
+        QAction* action = Action(entry.key);
         bool enabled = false, checked = false;
-        switch (spec.rule) {
+        switch (entry.rule) {
         case Rule::Always: enabled = true; break;
         case Rule::Loaded: enabled = doc_.status >= kStatusNotScanned; break;
         case Rule::Core: {
-            const CommandUi state = QueryCommand(spec.core, doc_, view, fadeLinear);
+            const CommandUi state = QueryCommand(entry.core, doc_, view, fadeLinear);
             enabled = state.enabled;
             checked = state.checked;
             break;
         }
         case Rule::NotBuilt: break;
         }
-        const std::string key = spec.key;
+        const std::string key = entry.key;
         if (key == "toolbar") checked = toolbar_ && toolbar_->isVisible();
         if (key == "statusBar") checked = statusBar()->isVisible();
         if (key == "splash") checked = store_.Get(settings::Splash) != 0;
@@ -398,7 +398,7 @@ void CMainFrame::UpdateCommands()
         if (view_ && key.rfind("bg", 0) == 0)
             checked = view_->Scheme() == (key == "bgClassic" ? 0 : key == "bgWhite" ? 1 : 2);
         action->setEnabled(enabled && !busy_);
-        if (spec.checkable) action->setChecked(checked);
+        if (entry.checkable) action->setChecked(checked);
     }
     for (QAction* a : recentActions_) a->setEnabled(!busy_);
     for (QAction* a : trackActions_) a->setEnabled(!busy_);

@@ -7,7 +7,7 @@ namespace kelvane {
 namespace {
 
 // clang-format off
-constexpr CommandSpec kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {"open", "&File", nullptr, "Open...\tCtrl+O", "Ctrl+O", "Open an existing wave file and process it\nOpen", ":/icons/document-open.png", Rule::Always},
     {"mergeOpen", "&File", nullptr, "Merge Open...\tCtrl+M", "Ctrl+M", "Join several wave files into one recording\nMerge Open", nullptr, Rule::NotBuilt},
     {"save", "&File", nullptr, "Save...\tCtrl+S", "Ctrl+S", "Save the tracks as separate files\nSave", nullptr, Rule::NotBuilt, Command::Save, false, true},
@@ -74,11 +74,11 @@ constexpr CommandSpec kCommands[] = {
 
 }  // namespace
 
-std::span<const CommandSpec> CommandSpecs() { return kCommands; }
+std::span<const CommandEntry> CommandEntries() { return kCommands; }
 
-const CommandSpec* FindCommand(const char* key)
+const CommandEntry* FindCommand(const char* key)
 {
-    for (const CommandSpec& c : kCommands)
+    for (const CommandEntry& c : kCommands)
         if (std::strcmp(c.key, key) == 0) return &c;
     return nullptr;
 }

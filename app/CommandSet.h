@@ -18,7 +18,7 @@ enum class Rule {
     NotBuilt,    // its feature is still to come: shown, always disabled
 };
 
-struct CommandSpec {
+struct CommandEntry {
     const char* key;        // the action's object name
     const char* menu;       // top-level menu title
     const char* submenu;    // a pop-up inside it, or nullptr
@@ -32,8 +32,8 @@ struct CommandSpec {
     bool separatorBefore = false;
 };
 
-std::span<const CommandSpec> CommandSpecs();
-const CommandSpec* FindCommand(const char* key);
+std::span<const CommandEntry> CommandEntries();
+const CommandEntry* FindCommand(const char* key);
 
 // The toolbar: groups of command keys, separators between the groups.
 std::vector<std::vector<const char*>> ToolbarGroups();

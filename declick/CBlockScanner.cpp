@@ -81,13 +81,13 @@ int32_t CBlockScanner::Run()
     // where the analysis limit ends inside it; past the end of the audio it
     // sees silence, never the trailer's bytes.
     const ChunkSpan span = ScanRange(doc_);
-    PassSpec spec;
-    spec.range = {span.first, span.end};
-    spec.lookAhead = kLookAheadBytes;
-    spec.wholeChunks = true;
-    spec.writes = restoreOriginal_ ? PassWrites::SourceToWorking : PassWrites::Nothing;
-    spec.progress = PassProgress::OverRange;
-    const PassOutcome outcome = CChunkedPass(doc_).Run(spec, [&](PassChunk& chunk) {
+    PassPlan plan;
+    plan.range = {span.first, span.end};
+    plan.lookAhead = kLookAheadBytes;
+    plan.wholeChunks = true;
+    plan.writes = restoreOriginal_ ? PassWrites::SourceToWorking : PassWrites::Nothing;
+    plan.progress = PassProgress::OverRange;
+    const PassOutcome outcome = CChunkedPass(doc_).Run(plan, [&](PassChunk& chunk) {
         std::copy_n(chunk.view, CClickDetector::kChunkValues, detector_.Buffer());
         detector_.ScanBuffer(chunk.pos);
         return true;

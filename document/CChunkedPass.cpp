@@ -24,10 +24,10 @@ bool CChunkedPass::Report(const std::string& text)
 // Reads readUnits from the chunk's position into the pass's buffers (the
 // rest of them silent), copying the source over the working file first when
 // the pass restores.
-bool CChunkedPass::ReadChunk(const PassSpec& spec, PassChunk& chunk, int32_t units, int64_t readUnits)
+bool CChunkedPass::ReadChunk(const PassPlan& plan, PassChunk& chunk, int32_t units, int64_t readUnits)
 {
-    const bool restoring = spec.writes == PassWrites::SourceToWorking;
-    CWaveFile& file = restoring || spec.reads == PassReads::Source ? doc_.sourceFile : doc_.workingFile;
+    const bool restoring = plan.writes == PassWrites::SourceToWorking;
+    CWaveFile& file = restoring || plan.reads == PassReads::Source ? doc_.sourceFile : doc_.workingFile;
     CWaveFile& working = doc_.workingFile;
     const int64_t samples = readUnits / 2;
     if (full_.empty()) {
@@ -57,28 +57,28 @@ bool CChunkedPass::ReadChunk(const PassSpec& spec, PassChunk& chunk, int32_t uni
     return true;
 }
 
-PassOutcome CChunkedPass::Run(const PassSpec& spec, const ChunkFn& process)
+PassOutcome CChunkedPass::Run(const PassPlan& plan, const ChunkFn& process)
 {
     // Never the header, never the trailer behind the audio.
-    const int32_t first = std::max(spec.range.first, doc_.dataStart);
-    const int32_t last = std::min(spec.range.last, doc_.dataEnd);
-    const int32_t chunkUnits = std::max(4, spec.chunkUnits & ~3);
+    const int32_t first = std::max(plan.range.first, doc_.dataStart);
+    const int32_t last = std::min(plan.range.last, doc_.dataEnd);
+    const int32_t chunkUnits = std::max(4, plan.chunkUnits & ~3);
     stoppedAt_ = first;
     wrote_ = false;
-    quiet_ = spec.quiet;
+    quiet_ = plan.quiet;
     failText_.clear();
 
     CProgressScope scope(doc_);
     CProgressWnd& progress = scope.Window();
-    if (!spec.caption.empty()) progress.SetCaption(spec.caption);
-    if (spec.progress == PassProgress::FromZero) progress.SetRange(0, last);
-    if (spec.progress == PassProgress::OverRange) progress.SetRange(first, last);
+    if (!plan.caption.empty()) progress.SetCaption(plan.caption);
+    if (plan.progress == PassProgress::FromZero) progress.SetRange(0, last);
+    if (plan.progress == PassProgress::OverRange) progress.SetRange(first, last);
     std::optional<CCancelDisabled> uncancellable;
-    if (spec.cancel == PassCancel::Disabled) uncancellable.emplace(progress);
+    if (plan.cancel == PassCancel::Disabled) uncancellable.emplace(progress);
 
-    const auto values = static_cast<size_t>((int64_t{chunkUnits} + std::max(0, spec.lookAhead)) / 2);
-    const bool full = spec.precision == PassPrecision::Full || spec.writes == PassWrites::SourceToWorking;
-    const bool view = spec.precision == PassPrecision::View16;
+    const auto values = static_cast<size_t>((int64_t{chunkUnits} + std::max(0, plan.lookAhead)) / 2);
+    const bool full = plan.precision == PassPrecision::Full || plan.writes == PassWrites::SourceToWorking;
+    const bool view = plan.precision == PassPrecision::View16;
     full_.assign(full ? values : 0, 0);
     view_.assign(view ? values : 0, 0);
 
@@ -86,28 +86,28 @@ PassOutcome CChunkedPass::Run(const PassSpec& spec, const ChunkFn& process)
     for (int64_t c = first; c < last; c += chunkUnits) {
         const auto pos = static_cast<int32_t>(c);
         stoppedAt_ = pos;
-        if (spec.cancel == PassCancel::Ask && doc_.loaded && scope.CancelConfirmed(spec.question)) {
-            if (spec.recordStop) doc_.scanCancelledAt = pos;
+        if (plan.cancel == PassCancel::Ask && doc_.loaded && scope.CancelConfirmed(plan.question)) {
+            if (plan.recordStop) doc_.scanCancelledAt = pos;
             outcome = PassOutcome::Cancelled;
             break;
         }
-        if (spec.progress != PassProgress::Still) progress.SetPos(pos);
+        if (plan.progress != PassProgress::Still) progress.SetPos(pos);
 
-        const int64_t end = spec.wholeChunks ? doc_.dataEnd : last;
+        const int64_t end = plan.wholeChunks ? doc_.dataEnd : last;
         const auto units = static_cast<int32_t>(std::clamp<int64_t>(end - c, 0, chunkUnits));
-        const int64_t wanted = int64_t{units} + std::max(0, spec.lookAhead);
+        const int64_t wanted = int64_t{units} + std::max(0, plan.lookAhead);
         const int64_t readUnits = std::clamp<int64_t>(int64_t{doc_.dataEnd} - c, 0, wanted) & ~int64_t{1};
         PassChunk chunk;
         chunk.pos = pos;
         chunk.units = units;
         chunk.values = static_cast<int32_t>(values);
         chunk.view = view ? view_.data() : nullptr;
-        chunk.full = spec.precision == PassPrecision::Full ? full_.data() : nullptr;
-        if (!ReadChunk(spec, chunk, units, readUnits) || (process && !process(chunk))) {
+        chunk.full = plan.precision == PassPrecision::Full ? full_.data() : nullptr;
+        if (!ReadChunk(plan, chunk, units, readUnits) || (process && !process(chunk))) {
             outcome = PassOutcome::Failed;
             break;
         }
-        if (spec.writes == PassWrites::InPlace && units > 0) {
+        if (plan.writes == PassWrites::InPlace && units > 0) {
             CWaveFile& working = doc_.workingFile;
             const bool ok = working.Seek(pos) >= 0 &&
                             (full ? working.Write24(full_.data(), units / 2) : working.WriteAs24(view_.data(), units));

@@ -61,7 +61,7 @@ enum class PassProgress {
     Still,      // the window is left as the operation set it, and not pumped
 };
 
-struct PassSpec {
+struct PassPlan {
     PassRange range;
     int32_t chunkUnits = kSegmentBytes;
     // Units read after each chunk for an operation that looks ahead; they are
@@ -108,7 +108,7 @@ public:
     // A file error is shown to the user (unless the pass is quiet) and fails
     // the pass; chunks done before it stay done. When anything was written,
     // the views are told and the document is marked modified.
-    PassOutcome Run(const PassSpec& spec, const ChunkFn& process = {});
+    PassOutcome Run(const PassPlan& plan, const ChunkFn& process = {});
 
     // The start of the chunk the pass stopped before (cancel or failure), or
     // the range's end when it completed.
@@ -117,7 +117,7 @@ public:
     const std::string& FailText() const { return failText_; }
 
 private:
-    bool ReadChunk(const PassSpec& spec, PassChunk& chunk, int32_t units, int64_t readUnits);
+    bool ReadChunk(const PassPlan& plan, PassChunk& chunk, int32_t units, int64_t readUnits);
     bool Report(const std::string& text);
 
     CQuillon3Doc& doc_;

@@ -7,12 +7,12 @@ namespace kelvane {
 
 bool RestoreOriginal(CQuillon3Doc& doc, int32_t first, int32_t last)
 {
-    PassSpec spec;
-    spec.range = {first, last};
-    spec.precision = PassPrecision::Full;
-    spec.writes = PassWrites::SourceToWorking;
-    spec.cancel = PassCancel::Disabled;
-    return CChunkedPass(doc).Run(spec) == PassOutcome::Completed;
+    PassPlan plan;
+    plan.range = {first, last};
+    plan.precision = PassPrecision::Full;
+    plan.writes = PassWrites::SourceToWorking;
+    plan.cancel = PassCancel::Disabled;
+    return CChunkedPass(doc).Run(plan) == PassOutcome::Completed;
 }
 
 bool RestoreOriginal(CQuillon3Doc& doc)

@@ -203,27 +203,27 @@ bool CSpectralPass::CopyTrailer()
     return ok;
 }
 
-PassOutcome CSpectralPass::Run(const SpectralPassSpec& spec)
+PassOutcome CSpectralPass::Run(const SpectralPassSpec& plan)
 {
     stoppedAt_ = doc_.dataStart;
     if (!doc_.noise.leadIn.Exists() ||
         !MeasureProfile(doc_, doc_.noise.leadIn, doc_.noise.leadInLeft, doc_.noise.leadInRight))
         return PassOutcome::Failed;
     const int n = ProfileFrameLength(doc_);
-    Prepare(doc_.noise.leadInLeft, doc_.noise.leadInRight, spec.strength, n);
+    Prepare(doc_.noise.leadInLeft, doc_.noise.leadInRight, plan.strength, n);
     doc_.status = kStatusAborted;
 
-    PassSpec pass;
+    PassPlan pass;
     pass.range = PassRange::BlockOrWhole(doc_);
     const int32_t first = std::max(pass.range.first, doc_.dataStart);
     const int32_t last = std::min(pass.range.last, doc_.dataEnd);
     // Whole hops per chunk, so every frame of a chunk's hops is in its reach.
     const int32_t hopUnits = n / 2 * 4;
-    pass.chunkUnits = std::max(hopUnits, spec.chunkUnits / hopUnits * hopUnits);
+    pass.chunkUnits = std::max(hopUnits, plan.chunkUnits / hopUnits * hopUnits);
     pass.lookAhead = hopUnits;
     pass.precision = PassPrecision::Full;
     pass.writes = PassWrites::InPlace;
-    pass.question = spec.question;
+    pass.question = plan.question;
     pass.recordStop = true;
     CChunkedPass driver(doc_);
     const PassOutcome outcome = driver.Run(pass, [&](PassChunk& chunk) { return Chunk(chunk, first, last); });

@@ -47,7 +47,7 @@ public:
     // behind the audio back from the source and sets "Ready to Save". A stop
     // records the chunk's start in scanCancelledAt. Failed: the profile could
     // not be measured or a file failed (the user was told).
-    PassOutcome Run(const SpectralPassSpec& spec);
+    PassOutcome Run(const SpectralPassSpec& plan);
 
     // Where the pass stopped (the range's end when it completed).
     int32_t StoppedAt() const { return stoppedAt_; }

@@ -283,14 +283,14 @@ private:
     int32_t average_ = 0;
 };
 
-struct FilterSpec {
+struct FilterStage {
     int order;
     int shift;
 };
 
 // The filters of a level in the order the encoder applies them; the decoder
 // undoes them from the last to the first.
-std::vector<FilterSpec> FiltersOf(int level)
+std::vector<FilterStage> FiltersOf(int level)
 {
     switch (level) {
         case 2000: return {{16, 11}};
@@ -418,7 +418,7 @@ CFrameEncoder::CFrameEncoder(int level, int channels, int bits) : s_(std::make_u
     s_->channels = channels;
     s_->bits = bits;
     for (auto& set : s_->filters)
-        for (const FilterSpec& f : FiltersOf(level)) set.emplace_back(f.order, f.shift);
+        for (const FilterStage& f : FiltersOf(level)) set.emplace_back(f.order, f.shift);
 }
 
 CFrameEncoder::~CFrameEncoder() = default;

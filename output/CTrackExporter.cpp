@@ -227,13 +227,13 @@ double CTrackExporter::TrackGain(int32_t start, int32_t length)
     // A quick read ahead of the save's own progress and cancel question. A
     // file that cannot be read is left to the writing that follows, which
     // reads the same samples and says why the file could not be saved.
-    PassSpec spec;
-    spec.range = {start, static_cast<int32_t>(int64_t{start} + length)};
-    spec.cancel = PassCancel::Deferred;
-    spec.progress = PassProgress::Still;
-    spec.quiet = true;
+    PassPlan plan;
+    plan.range = {start, static_cast<int32_t>(int64_t{start} + length)};
+    plan.cancel = PassCancel::Deferred;
+    plan.progress = PassProgress::Still;
+    plan.quiet = true;
     int32_t peak = 0;
-    CChunkedPass(doc_).Run(spec, [&](PassChunk& chunk) {
+    CChunkedPass(doc_).Run(plan, [&](PassChunk& chunk) {
         for (int32_t i = 0; i < chunk.units / 2; ++i) peak = std::max(peak, std::abs(int32_t{chunk.view[i]}));
         return true;
     });

@@ -54,7 +54,7 @@ TEST(ClickListRows, FilterLimits)
     EXPECT_EQ(ListFilterLimit(1163, 0), 30);
     EXPECT_EQ(ListFilterLimit(1165, 20), 19);
     EXPECT_TRUE(ShownInList({1, 0, 0, 3, 0}, -1));
-    // The spec'd edge: filtering at 15 hides 14 (and 15 itself).
+    // The edge case: filtering at 15 hides 14 (and 15 itself).
     EXPECT_FALSE(ShownInList({1, 0, 0, 3, 14}, 15));
     EXPECT_TRUE(ShownInList({1, 0, 0, 3, 16}, 15));
     EXPECT_TRUE(ShownInList({1, 0, 0, -3, 0}, 99));

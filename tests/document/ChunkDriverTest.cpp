@@ -73,15 +73,15 @@ struct Driver : ::testing::TestWithParam<int> {
     // Every sample of the working file set to value, at full precision.
     void Overwrite(int32_t value)
     {
-        PassSpec spec;
-        spec.range = PassRange::Whole(doc);
-        spec.precision = PassPrecision::Full;
-        spec.writes = PassWrites::InPlace;
+        PassPlan plan;
+        plan.range = PassRange::Whole(doc);
+        plan.precision = PassPrecision::Full;
+        plan.writes = PassWrites::InPlace;
         const auto fill = [&](PassChunk& c) {
             std::fill(c.full, c.full + c.units / 2, value);
             return true;
         };
-        ASSERT_EQ(CChunkedPass(doc).Run(spec, fill), PassOutcome::Completed);
+        ASSERT_EQ(CChunkedPass(doc).Run(plan, fill), PassOutcome::Completed);
     }
 };
 
@@ -102,14 +102,14 @@ TEST_P(Driver, ChunkSizesGiveTheSameResultAndTheLookAheadEndsInSilence)
         SCOPED_TRACE(chunkFrames);
         ASSERT_TRUE(RestoreOriginal(doc));
         ASSERT_EQ(test::ReadFileBytes(doc.workingPath), sourceBytes);
-        PassSpec spec;
-        spec.range = PassRange::Whole(doc);
-        spec.chunkUnits = 4 * chunkFrames;
-        spec.lookAhead = 4;
-        spec.precision = full ? PassPrecision::Full : PassPrecision::View16;
-        spec.writes = PassWrites::InPlace;
+        PassPlan plan;
+        plan.range = PassRange::Whole(doc);
+        plan.chunkUnits = 4 * chunkFrames;
+        plan.lookAhead = 4;
+        plan.precision = full ? PassPrecision::Full : PassPrecision::View16;
+        plan.writes = PassWrites::InPlace;
         int32_t chunks = 0;
-        const PassOutcome outcome = CChunkedPass(doc).Run(spec, [&](PassChunk& c) {
+        const PassOutcome outcome = CChunkedPass(doc).Run(plan, [&](PassChunk& c) {
             ++chunks;
             EXPECT_EQ(c.values, 2 * chunkFrames + 2);
             for (int32_t i = 0; i < c.units / 2; ++i) {
@@ -140,15 +140,15 @@ TEST_P(Driver, APassLeavesTheFramesAroundItsRangeAlone)
         ASSERT_TRUE(RestoreOriginal(doc));
         doc.blockStart = Frame(kChunkFrames + d);
         doc.blockEnd = Frame(2 * kChunkFrames + d);
-        PassSpec spec;
-        spec.range = PassRange::BlockOrWhole(doc);
-        spec.precision = PassPrecision::Full;
-        spec.writes = PassWrites::InPlace;
+        PassPlan plan;
+        plan.range = PassRange::BlockOrWhole(doc);
+        plan.precision = PassPrecision::Full;
+        plan.writes = PassWrites::InPlace;
         const auto fill = [](PassChunk& c) {
             std::fill(c.full, c.full + c.units / 2, 1000);
             return true;
         };
-        ASSERT_EQ(CChunkedPass(doc).Run(spec, fill), PassOutcome::Completed);
+        ASSERT_EQ(CChunkedPass(doc).Run(plan, fill), PassOutcome::Completed);
         const std::vector<int32_t> work = Working();
         for (int64_t f = 0; f < static_cast<int64_t>(kFrames); ++f) {
             const bool inside = f >= kChunkFrames + d && f < 2 * kChunkFrames + d;
@@ -197,10 +197,10 @@ TEST_P(Driver, ARestoreCannotBeStoppedAndLeavesAPressForTheNextQuestion)
 
     // The press was kept for a pass that may be stopped.
     ui.Expect({std::string(cancel::kReallyCancel), MbAnswer::Yes, std::nullopt, MbButtons::YesNo, MbIcon::Question});
-    PassSpec spec;
-    spec.range = PassRange::Whole(doc);
+    PassPlan plan;
+    plan.range = PassRange::Whole(doc);
     int chunks = 0;
-    EXPECT_EQ(CChunkedPass(doc).Run(spec, [&](PassChunk&) { return ++chunks > 0; }), PassOutcome::Cancelled);
+    EXPECT_EQ(CChunkedPass(doc).Run(plan, [&](PassChunk&) { return ++chunks > 0; }), PassOutcome::Cancelled);
     EXPECT_EQ(chunks, 0);
     ui.ExpectDone();
     doc.progress = nullptr;
@@ -269,14 +269,14 @@ TEST(SilentProgress, PassesRunWhereTheFrontEndOffersNoWindow)
     }
     EXPECT_EQ(doc.progress, nullptr);
 
-    PassSpec spec;
-    spec.range = PassRange::Whole(doc);
-    spec.writes = PassWrites::InPlace;
+    PassPlan plan;
+    plan.range = PassRange::Whole(doc);
+    plan.writes = PassWrites::InPlace;
     const auto halve = [](PassChunk& c) {
         for (int32_t i = 0; i < c.units / 2; ++i) c.view[i] = static_cast<int16_t>(c.view[i] / 2);
         return true;
     };
-    EXPECT_EQ(CChunkedPass(doc).Run(spec, halve), PassOutcome::Completed);
+    EXPECT_EQ(CChunkedPass(doc).Run(plan, halve), PassOutcome::Completed);
     EXPECT_TRUE(RestoreOriginal(doc));
     EXPECT_EQ(test::ReadWavSamples(doc.workingPath).samples, s);
     EXPECT_EQ(doc.progress, nullptr);

@@ -173,13 +173,13 @@ struct PassFixture : ::testing::Test {
         int32_t pos, frames;
     };
     // The frame of a filter: the block or the whole file, changed in place.
-    PassSpec Filter(std::string caption = {}) const
+    PassPlan Filter(std::string caption = {}) const
     {
-        PassSpec spec;
-        spec.range = PassRange::BlockOrWhole(doc);
-        spec.writes = PassWrites::InPlace;
-        spec.caption = std::move(caption);
-        return spec;
+        PassPlan plan;
+        plan.range = PassRange::BlockOrWhole(doc);
+        plan.writes = PassWrites::InPlace;
+        plan.caption = std::move(caption);
+        return plan;
     }
 };
 
@@ -237,9 +237,9 @@ TEST_F(PassFixture, CancelAnsweredNoThenYes)
     ui.OnCreateProgress([](test::RecordingProgress& w, size_t) { w.CancelAtPump(3); });
     ui.Expect("Really Cancel?", MbAnswer::Yes);
     chunks = 0;
-    PassSpec spec = Filter();
-    spec.recordStop = true;
-    EXPECT_EQ(pass.Run(spec, [&](PassChunk&) { return ++chunks > 0; }), PassOutcome::Cancelled);
+    PassPlan plan = Filter();
+    plan.recordStop = true;
+    EXPECT_EQ(pass.Run(plan, [&](PassChunk&) { return ++chunks > 0; }), PassOutcome::Cancelled);
     EXPECT_EQ(chunks, 1);
     EXPECT_EQ(doc.scanCancelledAt, doc.dataStart + 0x40000);
     EXPECT_EQ(pass.StoppedAt(), doc.dataStart + 0x40000);

@@ -112,8 +112,8 @@ private slots:
         QVERIFY(!frame.Action("rescanTracks")->isEnabled());
         QVERIFY(!frame.Action("gapless")->isEnabled());
         // Commands still to come are there, and disabled.
-        for (const CommandSpec& spec : CommandSpecs())
-            if (spec.rule == Rule::NotBuilt) QVERIFY2(!frame.Action(spec.key)->isEnabled(), spec.key);
+        for (const CommandEntry& entry : CommandEntries())
+            if (entry.rule == Rule::NotBuilt) QVERIFY2(!frame.Action(entry.key)->isEnabled(), entry.key);
         QVERIFY(frame.DisplayBar()->isHidden());
         QCOMPARE(frame.ClickList()->model()->rowCount(), 0);
 
