@@ -141,13 +141,3 @@ void BM_OpenLongSide(benchmark::State& state)
 BENCHMARK(BM_OpenLongSide)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -133,13 +133,3 @@ void BM_Repaint(benchmark::State& state)
 BENCHMARK(BM_Repaint)->DenseRange(1, 19)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
